@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demo need; does nothing (quietly)
+# when they are all there already.
+set -eu
+packages="cmake ninja-build g++ clang g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
+          wine wine64 wixl msitools googletest libssl-dev"
+missing=
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# shellcheck disable=SC2086
+$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null

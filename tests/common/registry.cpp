@@ -1,0 +1,75 @@
+#include "tests/common/registry.h"
+
+#include <gtest/gtest.h>
+
+namespace testsupport {
+
+const wchar_t kKorvalinKey[] = L"Software\\Korvalin";
+const wchar_t kInstalledAppsKey[] = L"Software\\Korvalin\\InstalledApps";
+
+void DeleteKeyTree(const wchar_t* subKey)
+{
+    const LONG result = RegDeleteTreeW(HKEY_LOCAL_MACHINE, subKey);
+    ASSERT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "RegDeleteTreeW: " << result;
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey);
+}
+
+void CreateKey(const wchar_t* subKey)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr));
+    RegCloseKey(key);
+}
+
+void SetRaw(const wchar_t* subKey, const wchar_t* name, DWORD type, const void* data, DWORD bytes)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr));
+    const LONG result = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
+    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, result);
+}
+
+void SetString(const wchar_t* subKey, const wchar_t* name, const std::wstring& value, DWORD type)
+{
+    SetRaw(subKey, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void SetDword(const wchar_t* subKey, const wchar_t* name, DWORD value)
+{
+    SetRaw(subKey, name, REG_DWORD, &value, sizeof(value));
+}
+
+std::optional<RegValue> GetRaw(const wchar_t* subKey, const wchar_t* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    RegValue value;
+    DWORD bytes = 0;
+    LONG result = RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &bytes);
+    if (result == ERROR_SUCCESS) {
+        value.data.resize(bytes);
+        result = RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &bytes);
+        value.data.resize(bytes);
+    }
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::wstring> GetString(const wchar_t* subKey, const wchar_t* name)
+{
+    const auto value = GetRaw(subKey, name);
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ))
+        return std::nullopt;
+    std::wstring text(reinterpret_cast<const wchar_t*>(value->data.data()), value->data.size() / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+    return text;
+}
+
+} // namespace testsupport

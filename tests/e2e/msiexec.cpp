@@ -1,0 +1,64 @@
+#include "tests/e2e/msiexec.h"
+
+#include "buildpaths.h"
+#include "tests/common/files.h"
+#include "tests/common/process.h"
+
+#include <windows.h>
+
+namespace testsupport {
+namespace {
+
+// Long enough for the slowest installation under a loaded machine; a hang must still end.
+const unsigned long kMsiexecTimeoutMs = 180000;
+
+std::wstring ActionName(const std::wstring& action)
+{
+    if (action == L"/i")
+        return L"install";
+    if (action == L"/x")
+        return L"remove";
+    return L"repair";
+}
+
+} // namespace
+
+std::vector<std::string> InstallerRun::KrvlLines() const
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitLines(log)) {
+        const size_t start = line.find("KRVL");
+        if (start != std::string::npos)
+            lines.push_back(line.substr(start));
+    }
+    return lines;
+}
+
+std::wstring PackagePath(const std::wstring& name)
+{
+    return std::wstring(SUBMCA_PACKAGE_DIR) + L"\\" + name + L".msi";
+}
+
+InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package, const std::wstring& properties)
+{
+    static int runNumber = 0;
+    InstallerRun run;
+    run.logPath = TempFolder() + L"\\submca-" + package + L"-" + ActionName(action) + L"-"
+                  + std::to_wstring(++runNumber) + L".log";
+    DeleteFileIfAny(run.logPath);
+    const std::wstring commandLine = L"msiexec.exe " + action + L" \"" + PackagePath(package) + L"\" /qn /l*v \""
+                                     + run.logPath + L"\" " + properties;
+    const ProcessResult result = RunProcess(commandLine, kMsiexecTimeoutMs, false);
+    run.exitCode = result.exitCode;
+    run.timedOut = result.timedOut;
+    run.log = ReadTextFile(run.logPath);
+    return run;
+}
+
+bool ShowsCrash(const std::string& log)
+{
+    return log.find("Unhandled exception") != std::string::npos || log.find("page fault") != std::string::npos
+           || log.find("EXCEPTION_") != std::string::npos;
+}
+
+} // namespace testsupport

@@ -1,0 +1,40 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// Runs the test packages through the prefix's real msiexec and reads what it left.
+namespace testsupport {
+
+struct InstallerRun {
+    unsigned long exitCode = 0; // msiexec's own result (1603 for a failed installation)
+    bool timedOut = false;
+    std::wstring logPath;
+    std::string log; // the verbose log as UTF-8
+
+    // The module's own lines ("KRVL: ..." and "KRVL (Error): ..."), in order, without what
+    // the installer put around them.
+    std::vector<std::string> KrvlLines() const;
+};
+
+// The path of a package built from tests/e2e/packages/NAME.wxs.
+std::wstring PackagePath(const std::wstring& name);
+
+// msiexec ACTION PACKAGE /qn /l*v LOG PROPERTIES, with ACTION /i (install), /x (remove) or
+// /fvomus (repair). Each run writes a fresh log named after the package and the action.
+InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
+                        const std::wstring& properties = std::wstring());
+
+inline InstallerRun Install(const std::wstring& name, const std::wstring& properties = std::wstring())
+{
+    return RunMsiexec(L"/i", name, properties);
+}
+
+inline InstallerRun Uninstall(const std::wstring& name, const std::wstring& properties = std::wstring())
+{
+    return RunMsiexec(L"/x", name, properties);
+}
+
+// Whether the log shows Wine reporting a crash or an unhandled exception in the installer.
+bool ShowsCrash(const std::string& log);
+
+} // namespace testsupport
