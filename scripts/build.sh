@@ -7,5 +7,5 @@ cd "$root"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DSUBMCA_TESTS=OFF >/dev/null
 cmake --build build/win32
 cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake \
-    -DSUBMCA_WIN32_MODULE="$root/build/win32/submca.dll" "$@" >/dev/null
+    -DSUBMCA_TESTS=ON -DSUBMCA_WIN32_MODULE="$root/build/win32/submca.dll" "$@" >/dev/null
 cmake --build build/win64

@@ -10,7 +10,7 @@ step "Checking the tools (installs missing Debian packages once)"
 
 step "Building the module (32-bit shipping DLL and 64-bit DLL for Wine)"
 mkdir -p "$root/build"
-"$root/scripts/build.sh" -DSUBMCA_TESTS=OFF >"$root/build/build-output.log" 2>&1 ||
+"$root/scripts/build.sh" >"$root/build/build-output.log" 2>&1 ||
     { cat "$root/build/build-output.log"; exit 1; }
 ls -l "$root/build/win32/submca.dll" "$root/build/win64/submca.dll" | awk '{print "   " $5 " bytes  " $9}'
 

@@ -18,6 +18,14 @@ std::map<std::string, ChildFunction>& Registry()
 
 const char kChildSwitch[] = "--submca-child";
 
+std::wstring ChildCommandLine(const char* name, const std::string& argument)
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return L"\"" + std::wstring(self) + L"\" " + Widen(kChildSwitch) + L" " + Widen(name) + L" \"" + Widen(argument)
+           + L"\"";
+}
+
 } // namespace
 
 bool RegisterChild(const char* name, ChildFunction function)
@@ -26,13 +34,15 @@ bool RegisterChild(const char* name, ChildFunction function)
     return true;
 }
 
+std::vector<std::string> RunChildForDebugOutput(const char* name, const std::string& argument)
+{
+    const DebuggedResult result = RunUnderDebugger(ChildCommandLine(name, argument), 60000);
+    return result.debugStrings;
+}
+
 ChildResult RunChild(const char* name, const std::string& argument)
 {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" " + Widen(kChildSwitch) + L" " + Widen(name)
-                               + L" \"" + Widen(argument) + L"\"";
-    const ProcessResult result = RunProcess(commandLine, 60000);
+    const ProcessResult result = RunProcess(ChildCommandLine(name, argument), 60000);
     ChildResult child;
     child.exitCode = result.exitCode;
     child.output = result.output;

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 // Some state of the module lives for the process (the logging threshold, the trace options), so
 // cases that need it fresh run in a new process of the same test executable.
@@ -16,6 +17,9 @@ bool RegisterChild(const char* name, ChildFunction function);
 
 // Runs the function registered under name in a new process and waits for it (at most 60 s).
 ChildResult RunChild(const char* name, const std::string& argument = std::string());
+
+// The same, as a debuggee: returns what the child passed to OutputDebugString, in order.
+std::vector<std::string> RunChildForDebugOutput(const char* name, const std::string& argument = std::string());
 
 // Called by main: runs the child named on the command line, if any; returns true when it did.
 bool DispatchChild(int argc, char** argv, int& exitCode);

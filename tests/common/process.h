@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -16,5 +17,18 @@ ProcessResult RunProcess(const std::wstring& commandLine, unsigned long timeoutM
 
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
+
+} // namespace testsupport
+
+namespace testsupport {
+
+struct DebuggedResult {
+    unsigned long exitCode = 0;
+    bool timedOut = false;
+    std::vector<std::string> debugStrings; // what the process passed to OutputDebugString, in order
+};
+
+// Runs a command line as a debuggee and collects its debugger output (at most timeoutMs).
+DebuggedResult RunUnderDebugger(const std::wstring& commandLine, unsigned long timeoutMs);
 
 } // namespace testsupport

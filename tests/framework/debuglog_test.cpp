@@ -1,5 +1,6 @@
 #include "framework/debuglog.h"
 
+#include "tests/common/child.h"
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
@@ -129,6 +130,30 @@ TEST_F(DebugLogTest, ObjectsAppendInTurnButASecondOpenObjectFallsBackToTheDebugg
     EXPECT_EQ("first", lines[1]);
     EXPECT_TRUE(std::regex_match(lines[2], kStartLine));
     EXPECT_EQ("second", lines[3]);
+}
+
+SUBMCA_CHILD(WriteTwoDebugLogLines)
+{
+    CDebugLog log;
+    log.Write(L"to the %s", L"debugger");
+    log.Write(L"already ended\n");
+    return 0;
+}
+
+TEST_F(DebugLogTest, DebuggerOutputCarriesTheSameLines)
+{
+    SetDword(kKorvalinKey, L"MsiDebugLog", 4);
+    const std::vector<std::string> lines = RunChildForDebugOutput("WriteTwoDebugLogLines");
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(Log started at \d\d:\d\d:\d\d on \d\d/\d\d/\d\d\.\r\n)")));
+    EXPECT_EQ("to the debugger\r\n", lines[1]);
+    EXPECT_EQ("already ended\n", lines[2]);
+
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((TempFolder() + L"\\KRVMSI*.log").c_str(), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "no file without bit 1";
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
 }
 
 TEST_F(DebugLogTest, UnwritableTemporaryFolderFallsBackToTheDebugger)
