@@ -1,0 +1,188 @@
+#include "framework/instoptsdat.h"
+
+#include "tests/common/files.h"
+#include "tests/common/process.h"
+#include "tests/e2e/msiexec.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+const wchar_t kPackage[] = L"driver";
+const char kLong[] = "ProbeActionWithAVeryLongName";
+const std::wstring kProperties =
+    L"PROBEVALUE=hello PROBE_PROPERTY_WITH_A_VERY_LONG_NAME=world";
+
+std::wstring Temp(const wchar_t* name)
+{
+    return TempFolder() + L"\\" + name;
+}
+
+std::vector<std::string> Phase(const std::string& phase, const std::vector<std::string>& names)
+{
+    std::vector<std::string> lines;
+    for (const std::string& name : names) {
+        if (name.find(": (condition is false)") != std::string::npos) {
+            lines.push_back("KRVL: " + name);
+            continue;
+        }
+        lines.push_back("KRVL: " + phase + " (Begin): " + name);
+        lines.push_back("KRVL: " + phase + " (End): " + name);
+    }
+    return lines;
+}
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+class DriverTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const wchar_t* name : {L"submca-probe-journal.txt", L"ProbeSeq.dat", L"ProbeSeq-deferred.dat", L"krvlprop.dat"})
+            DeleteFileIfAny(Temp(name));
+    }
+
+    std::vector<std::string> Journal()
+    {
+        const std::vector<std::string> lines = SplitLines(ReadTextFile(Temp(L"submca-probe-journal.txt")));
+        DeleteFileIfAny(Temp(L"submca-probe-journal.txt"));
+        return lines;
+    }
+
+    // The sequence's data as the deferred call found it.
+    DWORD StoredValue(const char* name, bool& found)
+    {
+        InstallToolBox::CInstoptsDat snapshot(0, Temp(L"ProbeSeq-deferred.dat").c_str(), TRUE);
+        DWORD value = 99;
+        found = snapshot.GetDword(name, &value, 99) != FALSE;
+        return value;
+    }
+
+    void ExpectNoDataFilesLeft()
+    {
+        EXPECT_FALSE(FileExists(Temp(L"ProbeSeq.dat"))) << "the sequence's data file goes with its last call";
+        EXPECT_FALSE(FileExists(Temp(L"krvlprop.dat"))) << "the property file goes with its last user";
+    }
+};
+
+TEST_F(DriverTest, InstallRunsEveryActionThroughSchedulingDeferredAndCommit)
+{
+    const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=1");
+    ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+    EXPECT_FALSE(ShowsCrash(install.log));
+    const std::vector<std::string> names = {"Probe", kLong, "PropProbe", "ProbeSeq"};
+    EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", names), Phase("Commit", names)}),
+              install.KrvlLines());
+    EXPECT_EQ((std::vector<std::string>{
+                  "Probe InstallScheduling", std::string(kLong) + " InstallScheduling",
+                  "PropProbe InstallScheduling CAWPROP=1", "Probe InstallDeferred", std::string(kLong) + " InstallDeferred",
+                  "PropProbe InstallDeferred PROBEVALUE=hello LONG=world", "Probe InstallCommit",
+                  std::string(kLong) + " InstallCommit",
+                  // The commit step gives up the property file before the action runs: it was the last user.
+                  "PropProbe InstallCommit PROBEVALUE=<none> LONG=<none>"}),
+              Journal());
+
+    bool found = false;
+    EXPECT_EQ(1u, StoredValue("Install", found));
+    EXPECT_TRUE(found);
+    for (const char* key : {"COND1:Probe", "COND1:PropProbe", "COND1:ProbeSeq"}) {
+        EXPECT_EQ(1u, StoredValue(key, found)) << key;
+        EXPECT_TRUE(found) << key;
+    }
+    StoredValue("COND1:ProbeActionWithAVeryLongName", found);
+    EXPECT_FALSE(found) << "a condition key of 32 characters or more is not kept";
+    ExpectNoDataFilesLeft();
+
+    const InstallerRun remove = Uninstall(kPackage, kProperties);
+    ASSERT_EQ(0u, remove.exitCode) << Narrow(remove.logPath);
+    EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", names), Phase("Commit", names)}),
+              remove.KrvlLines());
+    const std::vector<std::string> journal = Journal();
+    ASSERT_EQ(9u, journal.size());
+    EXPECT_EQ("Probe UninstallScheduling", journal[0]);
+    EXPECT_EQ("PropProbe UninstallDeferred PROBEVALUE=hello LONG=world", journal[5]);
+    EXPECT_EQ("Probe UninstallCommit", journal[6]);
+    ExpectNoDataFilesLeft();
+}
+
+TEST_F(DriverTest, FalseConditionIsKeptForTheLaterCallsWhenItsKeyFits)
+{
+    const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=0");
+    ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+    const std::string probeFalse = "Probe: (condition is false)";
+    const std::string longFalse = std::string(kLong) + ": (condition is false)";
+    EXPECT_EQ(Concat({Phase("Scheduling", {probeFalse, longFalse, "PropProbe", "ProbeSeq"}),
+                      Phase("Deferred", {probeFalse, kLong, "PropProbe", "ProbeSeq"}),
+                      Phase("Commit", {probeFalse, kLong, "PropProbe", "ProbeSeq"})}),
+              install.KrvlLines());
+    const std::vector<std::string> journal = Journal();
+    for (const std::string& line : journal)
+        EXPECT_NE(0u, line.find("Probe ")) << "Probe never runs: " << line;
+    bool found = false;
+    EXPECT_EQ(0u, StoredValue("COND1:Probe", found));
+    EXPECT_TRUE(found);
+    ExpectNoDataFilesLeft();
+    EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+}
+
+TEST_F(DriverTest, FailedInstallationRollsTheSequenceBack)
+{
+    const std::vector<std::string> names = {"Probe", kLong, "PropProbe", "ProbeSeq"};
+    const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=1 FORCEFAIL=1");
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
+    EXPECT_FALSE(ShowsCrash(install.log));
+    EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", names), Phase("Rollback", names)}),
+              install.KrvlLines());
+    const std::vector<std::string> journal = Journal();
+    ASSERT_EQ(9u, journal.size());
+    EXPECT_EQ("Probe InstallRollback", journal[6]);
+    EXPECT_EQ("PropProbe InstallRollback PROBEVALUE=<none> LONG=<none>", journal[8]);
+    ExpectNoDataFilesLeft();
+}
+
+TEST_F(DriverTest, FatalDeferredFailureStopsTheSequence)
+{
+    const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=1 PROBEFAIL=1");
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
+    const std::vector<std::string> names = {"Probe", kLong, "PropProbe", "ProbeSeq"};
+    // The failing action stops its call: the framework's own action, which would delete the
+    // data file, does not run in it; the rollback call runs every action and deletes it.
+    EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", {"Probe", kLong, "PropProbe"}),
+                      {"KRVL (Error): Failure in PropProbe, returning ERROR_INSTALL_FAILURE."},
+                      Phase("Rollback", names)}),
+              install.KrvlLines());
+    ExpectNoDataFilesLeft();
+}
+
+TEST_F(DriverTest, MissingDataFileTurnsTheLaterCallsToRemovalWithoutConditions)
+{
+    const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=0 PROBEDROPDATA=1");
+    ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+    const std::vector<std::string> journal = Journal();
+    const std::vector<std::string> expected = {
+        "PropProbe InstallScheduling CAWPROP=1",
+        "Probe UninstallDeferred",
+        std::string(kLong) + " UninstallDeferred",
+        "PropProbe UninstallDeferred PROBEVALUE=hello LONG=world",
+        "Probe UninstallCommit",
+        std::string(kLong) + " UninstallCommit",
+        "PropProbe UninstallCommit PROBEVALUE=<none> LONG=<none>",
+    };
+    EXPECT_EQ(expected, journal);
+    ExpectNoDataFilesLeft();
+    EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+}
+
+} // namespace
