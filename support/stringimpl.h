@@ -1,0 +1,97 @@
+#pragma once
+#include "support/criticalsection.h"
+#include "support/krvbase.h"
+
+#include <cstddef>
+#include <string>
+
+namespace sr {
+
+// Text shared by reference, set and read as 8-bit (ANSI code page) or wide text; components
+// outside the module rely on the slot order, including the two overloads in slots 8 and 9.
+class IString : public IKrvBase {
+public:
+    enum StringType {
+        eNone = 0,
+        eAnsi = 1,
+        eWide = 2,
+    };
+
+    virtual void Clear() = 0;                                 // slot 3
+    virtual long GetStringType() const = 0;                   // slot 4
+    // Characters of the text as it was set, whatever a getter converted since.
+    virtual size_t GetLength() const = 0;                     // slot 5
+    // The text in the other width is converted on each call; the pointer stays valid until the
+    // object changes. Empty text when none was set.
+    virtual const char* GetStringA() const = 0;               // slot 6
+    virtual bool SetStringA(const char* text) = 0;            // slot 7
+    virtual bool SetString(const wchar_t* text) = 0;          // slot 8, as SetStringW
+    virtual bool SetString(const char* text) = 0;             // slot 9, as SetStringA
+    virtual const wchar_t* GetStringW() const = 0;            // slot 10
+    virtual bool SetStringW(const wchar_t* text) = 0;         // slot 11
+
+protected:
+    ~IString() = default;
+};
+
+// {2B8E51D4-97A6-4C03-B1F2-5E6D0A8C3947}
+extern const KRVGUID IID_IString;
+
+} // namespace sr
+
+namespace srLib {
+struct CCatchSite;
+} // namespace srLib
+
+namespace srKrv {
+
+// The reference-counted string object behind sr::IString; every operation holds the object's
+// lock. A setter that cannot store its text leaves the object cleared; a null text sets the
+// empty text. Counted among the module's live objects while it exists.
+class CStringImpl final : public sr::IString {
+public:
+    // New objects holding one reference (empty, or holding the text as the matching setter
+    // sets it, not marked modified), or null when they cannot be made.
+    static CStringImpl* CreateStringImpl() noexcept;
+    static CStringImpl* CreateStringImpl(const char* text) noexcept;
+    static CStringImpl* CreateStringImpl(const wchar_t* text) noexcept;
+
+    KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) noexcept override;
+    unsigned long AddRef() noexcept override;
+    unsigned long Release() noexcept override;
+
+    void Clear() noexcept override;
+    long GetStringType() const noexcept override;
+    size_t GetLength() const noexcept override;
+    const char* GetStringA() const noexcept override;
+    bool SetStringA(const char* text) noexcept override;
+    bool SetString(const wchar_t* text) noexcept override;
+    bool SetString(const char* text) noexcept override;
+    const wchar_t* GetStringW() const noexcept override;
+    bool SetStringW(const wchar_t* text) noexcept override;
+
+    CStringImpl& operator=(const char* text) noexcept;
+    CStringImpl& operator=(const wchar_t* text) noexcept;
+
+    // Set by every successful setter; cleared by Clear and after construction.
+    bool IsModified() const noexcept;
+
+private:
+    CStringImpl() noexcept;
+    ~CStringImpl();
+    CStringImpl(const CStringImpl&) = delete;
+
+    static CStringImpl* Create(const srLib::CCatchSite& site) noexcept;
+    template <class Char>
+    bool Store(std::basic_string<Char>& target, const Char* text, long type, const wchar_t* failure) noexcept;
+    void Reset() noexcept;
+
+    volatile long m_lRefCount = 0;
+    long m_eStringType = eNone;
+    mutable std::string m_sAString;
+    mutable std::wstring m_sWString;
+    bool m_bModified = false;
+    mutable srLib::CCriticalSection m_lock;
+};
+
+} // namespace srKrv
