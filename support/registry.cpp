@@ -115,7 +115,9 @@ BOOL CRegistry::Attach(CRegistry& other) noexcept
 
 CRegistry& CRegistry::operator=(HKEY key) noexcept
 {
-    if (key != m_hKey && !Attach(key))
+    if (key && key == m_hKey)
+        return *this;
+    if (!Attach(key))
         TraceError(kAssignNull);
     return *this;
 }

@@ -1,0 +1,397 @@
+#include "support/memory.h"
+#include "support/registry.h"
+
+#include "tests/common/process.h"
+#include "tests/common/registry.h"
+#include "tests/support/allocation.h"
+#include "tests/support/tracecapture.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+using srLib::CRegistry;
+using supporttest::CTraceCapture;
+
+namespace {
+
+const wchar_t kKey[] = L"Software\\Korvalin\\SupportTests\\Registry";
+const HKEY kNoSuchRoot = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));
+
+const std::string kBufferForm = "int __thiscall srLib::CRegistry::GetString(const wchar_t *,wchar_t *,unsigned long &) "
+                                "throw() : ";
+const std::string kObjectForm = "int __thiscall srLib::CRegistry::GetString(const wchar_t *,class "
+                                "ATL::CStringT<wchar_t,class ATL::StrTraitATL<wchar_t,class "
+                                "ATL::ChTraitsCRT<wchar_t> > > &) throw() : ";
+const std::string kNotDword = "Error : int __thiscall srLib::CRegistry::GetNumber(const wchar_t *,unsigned long &) "
+                              "throw() : dwType != REG_DWORD\n";
+const std::string kNotQword = "Error : int __thiscall srLib::CRegistry::GetNumber(const wchar_t *,unsigned __int64 &) "
+                              "throw() : dwType != REG_QWORD\n";
+const std::string kNotBinary = "Error : int __thiscall srLib::CRegistry::GetBinary(const wchar_t *,class "
+                               "srLib::CMemory &) throw() : dwType != REG_BINARY\n";
+
+std::string Hex(const void* data, size_t size)
+{
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof(byte), i == 0 ? "%02X" : " %02X", static_cast<const unsigned char*>(data)[i]);
+        text += byte;
+    }
+    return text;
+}
+
+std::vector<BYTE> Utf16(const std::wstring& text, size_t bytes)
+{
+    const BYTE* begin = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(begin, begin + bytes);
+}
+
+class RegistryTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteKeyTree(kKey);
+        CreateKey(kKey);
+        ASSERT_TRUE(m_reg.Open(HKEY_LOCAL_MACHINE, kKey, KEY_ALL_ACCESS, FALSE));
+    }
+    void TearDown() override
+    {
+        m_reg.Close();
+        DeleteKeyTree(kKey);
+    }
+
+    CRegistry m_reg;
+};
+
+TEST_F(RegistryTest, OpenTracesWhyAKeyIsNotThere)
+{
+    const std::string open = "int __thiscall srLib::CRegistry::Open(struct HKEY__ *,const wchar_t *,unsigned long,int) "
+                             "throw() : ";
+    const std::string missing = "Software\\Korvalin\\SupportTests\\Registry\\Missing";
+    CTraceCapture capture;
+    CRegistry reg;
+    EXPECT_FALSE(reg.Open(HKEY_LOCAL_MACHINE, Widen(missing).c_str(), KEY_READ, FALSE));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, reg.GetLastError());
+    EXPECT_EQ(nullptr, reg.GetKey());
+    EXPECT_EQ("Information : " + open + "RegOpenKeyEx() != ERROR_SUCCESS, " + missing + ", 0x00000002\n",
+              capture.Take());
+
+    EXPECT_FALSE(reg.Open(kNoSuchRoot, L"Sub", KEY_READ, FALSE));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, reg.GetLastError());
+    EXPECT_EQ("Error : " + open + "RegOpenKeyEx() != ERROR_SUCCESS, Sub, 0x00000006\n", capture.Take());
+
+    EXPECT_FALSE(reg.Open(kNoSuchRoot, L"Sub", KEY_READ, TRUE));
+    EXPECT_EQ("Error : " + open + "RegCreateKeyEx() != ERROR_SUCCESS, Sub, 0x00000006\n", capture.Take())
+        << "the failed open before the creation is not traced";
+
+    EXPECT_TRUE(reg.Open(HKEY_LOCAL_MACHINE, Widen(missing).c_str(), KEY_READ | KEY_WRITE, TRUE));
+    EXPECT_EQ(ERROR_SUCCESS, reg.GetLastError());
+    EXPECT_TRUE(reg.SetNumber(L"created", 1));
+    EXPECT_EQ("", capture.Take());
+    EXPECT_TRUE(GetRaw(Widen(missing).c_str(), L"created").has_value());
+}
+
+TEST_F(RegistryTest, TypedReadsCheckTypeAndShape)
+{
+    const DWORD dword = 7;
+    const unsigned __int64 qword = 0x100000002ull;
+    const BYTE binary[] = {1, 2, 3};
+    SetRaw(kKey, L"sz", REG_SZ, L"text", 10);
+    SetRaw(kKey, L"expand", REG_EXPAND_SZ, L"%TEMP%\\x", 18);
+    SetRaw(kKey, L"multi", REG_MULTI_SZ, L"a\0b\0", 10);
+    SetRaw(kKey, L"zero", REG_SZ, L"", 0);
+    SetRaw(kKey, L"odd", REG_SZ, L"ab", 5);
+    SetRaw(kKey, L"dword", REG_DWORD, &dword, 4);
+    SetRaw(kKey, L"qword", REG_QWORD, &qword, 8);
+    SetRaw(kKey, L"binary", REG_BINARY, binary, 3);
+
+    enum Read { eBuffer, eObject, eNumber, eNumber64, eBinary };
+    struct Case {
+        const wchar_t* name;
+        Read read;
+        LONG error;
+        std::string trace;
+        std::string value; // on success
+    };
+    const std::vector<Case> cases = {
+        {L"sz", eBuffer, 0, "", "text"},
+        {L"sz", eObject, 0, "", "text"},
+        {L"sz", eNumber, 13, kNotDword, ""},
+        {L"sz", eNumber64, 13, kNotQword, ""},
+        {L"sz", eBinary, 13, kNotBinary, ""},
+        {L"expand", eBuffer, 0, "", "%TEMP%\\x"},
+        {L"expand", eObject, 0, "", "%TEMP%\\x"},
+        {L"multi", eBuffer, 0, "", "a"},
+        {L"multi", eObject, 13, "Error : " + kObjectForm + "dwType != REG_SZ\n", ""},
+        {L"zero", eBuffer, 0, "", ""},
+        {L"zero", eObject, 0, "", ""},
+        {L"odd", eBuffer, 13, "Error : " + kBufferForm + "dwSize % sizeof(TCHAR) != 0\n", ""},
+        {L"odd", eObject, 13, "Error : " + kObjectForm + "dwSize % sizeof(TCHAR) != 0\n", ""},
+        {L"dword", eBuffer, 13, "Error : " + kBufferForm + "dwType != REG_SZ\n", ""},
+        {L"dword", eObject, 13, "Error : " + kObjectForm + "dwType != REG_SZ\n", ""},
+        {L"dword", eNumber, 0, "", "7"},
+        {L"dword", eNumber64, 13, kNotQword, ""},
+        {L"dword", eBinary, 13, kNotBinary, ""},
+        {L"qword", eNumber, 13, kNotDword, ""},
+        {L"qword", eNumber64, 0, "", "4294967298"},
+        {L"binary", eBinary, 0, "", "01 02 03"},
+        {L"binary", eNumber, 13, kNotDword, ""},
+        {L"binary", eBuffer, 13, "Error : " + kBufferForm + "dwType != REG_SZ\n", ""},
+        {L"missing", eBuffer, 2, "", ""},
+        {L"missing", eObject, 2, "", ""},
+        {L"missing", eNumber, 2, "", ""},
+        {L"missing", eNumber64, 2, "", ""},
+        {L"missing", eBinary, 2, "", ""},
+    };
+    CTraceCapture capture;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.name) + " read " + std::to_string(c.read));
+        std::string value;
+        BOOL ok = FALSE;
+        if (c.read == eBuffer) {
+            wchar_t buffer[32];
+            unsigned long size = sizeof(buffer);
+            ok = m_reg.GetString(c.name, buffer, size);
+            value = ok ? Narrow(buffer) : "";
+        } else if (c.read == eObject) {
+            std::wstring text = L"untouched";
+            ok = m_reg.GetString(c.name, text);
+            value = ok ? Narrow(text) : (text == L"untouched" ? "" : "changed");
+        } else if (c.read == eNumber) {
+            unsigned long number = 0xDEAD;
+            ok = m_reg.GetNumber(c.name, number);
+            value = ok ? std::to_string(number) : (number == 0xDEAD ? "" : "changed");
+        } else if (c.read == eNumber64) {
+            unsigned __int64 number = 0xDEAD;
+            ok = m_reg.GetNumber(c.name, number);
+            value = ok ? std::to_string(number) : (number == 0xDEAD ? "" : "changed");
+        } else {
+            srLib::CMemory memory;
+            memory.NewAlloc(300);
+            ok = m_reg.GetBinary(c.name, memory);
+            value = ok ? Hex(memory.GetData(), memory.GetSize()) : (memory.GetData() ? "changed" : "");
+        }
+        EXPECT_EQ(c.error == 0, ok != FALSE);
+        EXPECT_EQ(c.error, m_reg.GetLastError());
+        EXPECT_EQ(c.trace, capture.Take());
+        EXPECT_EQ(c.value, value);
+    }
+
+    long signedNumber = 0;
+    EXPECT_TRUE(m_reg.GetNumber(L"dword", signedNumber));
+    EXPECT_EQ(7, signedNumber);
+}
+
+TEST_F(RegistryTest, StringBufferSizes)
+{
+    SetString(kKey, L"long", L"long text");
+    CTraceCapture capture;
+    wchar_t buffer[4];
+    unsigned long size = sizeof(buffer);
+    EXPECT_FALSE(m_reg.GetString(L"long", buffer, size));
+    EXPECT_EQ(ERROR_MORE_DATA, m_reg.GetLastError());
+    EXPECT_EQ(20u, size) << "the size needed";
+
+    size = 0;
+    EXPECT_TRUE(m_reg.GetString(L"long", nullptr, size));
+    EXPECT_EQ(20u, size);
+    EXPECT_EQ("", capture.Take());
+
+    size = 0;
+    EXPECT_FALSE(m_reg.GetString(L"long", buffer, size));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, m_reg.GetLastError());
+    EXPECT_EQ("Error : " + kBufferForm + "dwSize == 0\n", capture.Take());
+}
+
+TEST_F(RegistryTest, WritesStoreExactBytes)
+{
+    struct Case {
+        const char* what;
+        std::function<BOOL()> write;
+        const wchar_t* name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    srLib::CMemory block;
+    block.Copy(srLib::CMemory::eNew, "\x10\x20\x30", 3);
+    const std::vector<Case> cases = {
+        {"string", [&] { return m_reg.SetString(L"s", L"text"); }, L"s", REG_SZ, Utf16(L"text", 10)},
+        {"string object", [&] { return m_reg.SetString(L"o", std::wstring(L"obj")); }, L"o", REG_SZ,
+         Utf16(L"obj", 8)},
+        {"expandable", [&] { return m_reg.SetString(L"e", L"%TEMP%", REG_EXPAND_SZ); }, L"e", REG_EXPAND_SZ,
+         Utf16(L"%TEMP%", 14)},
+        {"multi, up to the first terminator", [&] { return m_reg.SetString(L"m", std::wstring(L"a\0b", 3), REG_MULTI_SZ); },
+         L"m", REG_MULTI_SZ, Utf16(L"a", 4)},
+        {"empty", [&] { return m_reg.SetString(L"n", L""); }, L"n", REG_SZ, Utf16(L"", 2)},
+        {"int", [&] { return m_reg.SetNumber(L"i", -2); }, L"i", REG_DWORD, {0xFE, 0xFF, 0xFF, 0xFF}},
+        {"unsigned long", [&] { return m_reg.SetNumber(L"u", 0x01020304ul); }, L"u", REG_DWORD, {4, 3, 2, 1}},
+        {"64-bit", [&] { return m_reg.SetNumber(L"q", 0x0102030405060708ull); }, L"q", REG_QWORD,
+         {8, 7, 6, 5, 4, 3, 2, 1}},
+        {"block", [&] { return m_reg.SetBinary(L"b", block); }, L"b", REG_BINARY, {0x10, 0x20, 0x30}},
+        {"bytes", [&] { return m_reg.SetBinary(L"p", "\x01\x00\x02", 3); }, L"p", REG_BINARY, {1, 0, 2}},
+        {"any value", [&] { return m_reg.SetValue(L"v", 0, REG_DWORD_BIG_ENDIAN, "\x00\x00\x00\x09", 4); }, L"v",
+         REG_DWORD_BIG_ENDIAN, {0, 0, 0, 9}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_TRUE(c.write());
+        EXPECT_EQ(ERROR_SUCCESS, m_reg.GetLastError());
+        const auto stored = GetRaw(kKey, c.name);
+        ASSERT_TRUE(stored.has_value());
+        EXPECT_EQ(c.type, stored->type);
+        EXPECT_EQ(c.data, stored->data);
+    }
+
+    unsigned long type = 0;
+    BYTE data[8] = {};
+    unsigned long size = sizeof(data);
+    EXPECT_TRUE(m_reg.QueryValue(L"v", nullptr, &type, data, &size));
+    EXPECT_EQ(static_cast<unsigned long>(REG_DWORD_BIG_ENDIAN), type);
+    EXPECT_EQ(4u, size);
+
+    CTraceCapture capture;
+    unsigned long unused = 0;
+    m_reg.GetNumber(L"missing", unused);
+    EXPECT_FALSE(m_reg.SetString(L"x", L"text", REG_BINARY));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, m_reg.GetLastError()) << "the refusal leaves the last error";
+    EXPECT_FALSE(GetRaw(kKey, L"x").has_value());
+    EXPECT_EQ("Error : int __thiscall srLib::CRegistry::SetString(const wchar_t *,const wchar_t *,unsigned long) "
+              "throw() : dwType != REG_SZ\n",
+              capture.Take());
+
+    EXPECT_TRUE(m_reg.DeleteValue(L"s"));
+    EXPECT_FALSE(GetRaw(kKey, L"s").has_value());
+    EXPECT_FALSE(m_reg.DeleteValue(L"s"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, m_reg.GetLastError());
+}
+
+TEST_F(RegistryTest, EnumerationEndsWithNoMoreItems)
+{
+    for (const wchar_t* name : {L"v0", L"v1", L"v2"})
+        SetDword(kKey, name, 1);
+    for (const wchar_t* name : {L"Registry\\k0", L"Registry\\k1"})
+        CreateKey((std::wstring(L"Software\\Korvalin\\SupportTests\\") + name).c_str());
+
+    std::set<std::wstring> values;
+    unsigned long index = 0;
+    for (;; ++index) {
+        wchar_t name[16];
+        unsigned long length = 16;
+        unsigned long type = 0;
+        const LONG result = m_reg.EnumValue(index, name, &length, &type);
+        if (result != ERROR_SUCCESS) {
+            EXPECT_EQ(ERROR_NO_MORE_ITEMS, result);
+            EXPECT_EQ(ERROR_NO_MORE_ITEMS, m_reg.GetLastError());
+            break;
+        }
+        EXPECT_EQ(static_cast<unsigned long>(REG_DWORD), type);
+        values.insert(name);
+    }
+    EXPECT_EQ(3u, index);
+    EXPECT_EQ(std::set<std::wstring>({L"v0", L"v1", L"v2"}), values);
+
+    std::set<std::wstring> keys;
+    for (index = 0;; ++index) {
+        wchar_t name[16];
+        unsigned long length = 16;
+        if (m_reg.EnumKey(index, name, &length) != ERROR_SUCCESS)
+            break;
+        keys.insert(name);
+    }
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, m_reg.GetLastError());
+    EXPECT_EQ(std::set<std::wstring>({L"k0", L"k1"}), keys);
+}
+
+TEST_F(RegistryTest, DeletingKeys)
+{
+    const std::wstring sub = std::wstring(kKey) + L"\\sub";
+    SetDword((sub + L"\\inner").c_str(), L"deep", 1);
+    EXPECT_FALSE(m_reg.DeleteEmptyKey(L"sub"));
+    EXPECT_NE(ERROR_SUCCESS, m_reg.GetLastError());
+    EXPECT_TRUE(m_reg.DeleteKey(L"sub"));
+    EXPECT_FALSE(GetRaw((sub + L"\\inner").c_str(), L"deep").has_value());
+    CRegistry check;
+    EXPECT_FALSE(check.Open(HKEY_LOCAL_MACHINE, sub.c_str(), KEY_READ, FALSE));
+
+    CreateKey((sub + L"\\empty").c_str());
+    EXPECT_TRUE(m_reg.DeleteEmptyKey(L"sub\\empty"));
+    EXPECT_FALSE(check.Open(HKEY_LOCAL_MACHINE, (sub + L"\\empty").c_str(), KEY_READ, FALSE));
+}
+
+TEST_F(RegistryTest, OwnershipMovesExplicitly)
+{
+    const HKEY key = m_reg.GetKey();
+    CRegistry taker;
+    EXPECT_TRUE(taker.Attach(m_reg));
+    EXPECT_EQ(nullptr, m_reg.GetKey());
+    EXPECT_EQ(key, taker.GetKey());
+
+    taker = key;
+    EXPECT_TRUE(taker.SetNumber(L"still open", 1)) << "assigning the held key keeps it open";
+
+    CRegistry moved(std::move(taker));
+    EXPECT_EQ(nullptr, taker.GetKey());
+    EXPECT_EQ(key, moved.GetKey());
+    EXPECT_EQ(key, moved.Detach());
+    EXPECT_EQ(nullptr, moved.GetKey());
+    DWORD values = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                                              nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(1u, values) << "a detached key stays open";
+
+    CTraceCapture capture;
+    {
+        CRegistry owner(key);
+        SetLastError(1234);
+        owner = static_cast<HKEY>(nullptr);
+        EXPECT_EQ(nullptr, owner.GetKey());
+        EXPECT_EQ("Error : class srLib::CRegistry &__thiscall srLib::CRegistry::operator =(struct HKEY__ *) throw() : "
+                  "Attach() == FALSE\n",
+                  capture.Take());
+        EXPECT_TRUE(owner.Close()) << "nothing held: the last error as it is";
+        owner.Attach(kNoSuchRoot);
+        EXPECT_FALSE(owner.Close());
+        EXPECT_EQ(ERROR_INVALID_HANDLE, owner.GetLastError());
+        EXPECT_EQ(nullptr, owner.GetKey());
+        EXPECT_TRUE(owner.Open(HKEY_LOCAL_MACHINE, kKey, KEY_READ, FALSE));
+        SetLastError(1234);
+    }
+    EXPECT_EQ(1234u, GetLastError()) << "the destructor keeps the thread's last error";
+    EXPECT_NE(ERROR_SUCCESS, RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                                              nullptr, nullptr, nullptr, nullptr))
+        << "the key was closed by the assignment";
+}
+
+TEST_F(RegistryTest, OutOfMemory)
+{
+    SetString(kKey, L"long", L"a value longer than the string's own small buffer");
+    std::vector<BYTE> bytes(300, 0x42);
+    SetRaw(kKey, L"large", REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
+    const std::string caught = std::string("CCCATCH : std::bad_alloc, ") + std::bad_alloc().what() + "\n";
+    CTraceCapture capture;
+
+    std::wstring text = L"before";
+    supporttest::FailAllocationAfter(0);
+    EXPECT_FALSE(m_reg.GetString(L"long", text));
+    EXPECT_EQ(ERROR_OUTOFMEMORY, m_reg.GetLastError());
+    EXPECT_EQ(L"before", text);
+    EXPECT_EQ("Error : " + kObjectForm.substr(0, kObjectForm.size() - 3) + " : " + caught, capture.Take());
+
+    srLib::CMemory memory;
+    supporttest::FailAllocationAfter(0);
+    EXPECT_FALSE(m_reg.GetBinary(L"large", memory));
+    EXPECT_EQ(ERROR_OUTOFMEMORY, m_reg.GetLastError());
+    const std::string newAlloc = "Error : void *__thiscall srLib::CMemory::NewAlloc(__w64 unsigned long) throw() : ";
+    EXPECT_EQ(newAlloc + caught + newAlloc + "new() == NULL\nError : CRegistry::GetBinary() : Memory.NewAlloc() == "
+                                             "FALSE\n",
+              capture.Take());
+    supporttest::DisarmAllocationFailure();
+}
+
+} // namespace
