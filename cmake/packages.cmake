@@ -1,17 +1,31 @@
 # MSI packages around the 64-bit module, built with wixl. wixl cannot express every custom
 # action type (it drops rollback and commit and marks actions no-impersonate), so the types are
-# fixed afterwards with msibuild, given as "Action=Type" pairs after TYPES. MODULE names the DLL
-# target that $(var.ModuleDll) stands for (submca unless given).
+# fixed afterwards with msibuild, given as "Action=Type" pairs after TYPES. MODULES gives
+# "Variable=target" pairs: the DLL target that $(var.Variable) names (ModuleDll=submca unless given).
 find_program(WIXL wixl REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
 set(SUBMCA_PACKAGE_DIR ${CMAKE_BINARY_DIR}/packages)
 
 function(submca_add_package name wxs)
-    cmake_parse_arguments(PKG "" "MODULE" "TYPES" ${ARGN})
-    if(NOT PKG_MODULE)
-        set(PKG_MODULE submca)
+    cmake_parse_arguments(PKG "" "" "TYPES;MODULES" ${ARGN})
+    if(NOT PKG_MODULES)
+        set(PKG_MODULES ModuleDll=submca)
     endif()
     set(msi ${SUBMCA_PACKAGE_DIR}/${name}.msi)
+    # wixl takes source files relative to its working folder only, so the DLLs are staged there.
+    set(stage ${SUBMCA_PACKAGE_DIR}/${name}.files)
+    file(MAKE_DIRECTORY ${stage})
+    set(staging)
+    set(defines)
+    set(targets)
+    foreach(pair IN LISTS PKG_MODULES)
+        string(REPLACE "=" ";" parts "${pair}")
+        list(GET parts 0 variable)
+        list(GET parts 1 target)
+        list(APPEND staging COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${stage}/)
+        list(APPEND defines -D ${variable}=$<TARGET_FILE_NAME:${target}>)
+        list(APPEND targets ${target})
+    endforeach()
     set(fixups)
     foreach(pair IN LISTS PKG_TYPES)
         string(REPLACE "=" ";" parts "${pair}")
@@ -20,12 +34,11 @@ function(submca_add_package name wxs)
         list(APPEND fixups COMMAND ${MSIBUILD} ${msi} -q "UPDATE CustomAction SET Type=${type} WHERE Action='${action}'")
     endforeach()
     add_custom_command(OUTPUT ${msi}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${SUBMCA_PACKAGE_DIR}
-        COMMAND ${WIXL} -a x64 -D ModuleDll=$<TARGET_FILE_NAME:${PKG_MODULE}> -o ${msi} ${wxs}
+        ${staging}
+        COMMAND ${WIXL} -a x64 ${defines} -o ${msi} ${wxs}
         ${fixups}
-        DEPENDS ${wxs} ${PKG_MODULE}
-        # wixl takes source files relative to its working folder only.
-        WORKING_DIRECTORY $<TARGET_FILE_DIR:${PKG_MODULE}>
+        DEPENDS ${wxs} ${targets}
+        WORKING_DIRECTORY ${stage}
         VERBATIM)
     add_custom_target(package_${name} ALL DEPENDS ${msi})
 endfunction()

@@ -106,6 +106,14 @@ std::wstring InstoptsFromRegistry()
     return FileExists(path.data()) ? std::wstring(path.data()) : std::wstring();
 }
 
+std::unique_ptr<CRecordStore> CreateStore()
+{
+    std::unique_ptr<CRecordStore> store(new (std::nothrow) CRecordStore());
+    if (store && store->Init(g_abInstoptsKey, sizeof(g_abInstoptsKey)) != RS_SUCCESS)
+        store.reset();
+    return store;
+}
+
 } // namespace
 
 int LoadRecordFile(CRecordStore& store, const wchar_t* path, bool verify)
@@ -148,16 +156,12 @@ CInstoptsDat::CInstoptsDat(DWORD, const wchar_t* path, BOOL givenPath) : m_bGive
     if (m_strPath.empty())
         return;
 
-    m_pStore.reset(new (std::nothrow) CRecordStore());
-    if (!m_pStore)
+    m_pStore = CreateStore();
+    if (!m_pStore || LoadRecordFile(*m_pStore, m_strPath.c_str(), true) == RS_SUCCESS)
         return;
-    if (m_pStore->Init(g_abInstoptsKey, sizeof(g_abInstoptsKey)) != RS_SUCCESS) {
-        m_pStore.reset();
-        return;
-    }
-    // With a given path a missing or damaged file simply starts empty; the first save writes it.
-    if (LoadRecordFile(*m_pStore, m_strPath.c_str(), true) != RS_SUCCESS && !m_bGivenPath)
-        m_pStore.reset();
+    // A failed load can leave the records read before the damage; with a given path the store
+    // starts empty instead, and the first save replaces the file.
+    m_pStore = m_bGivenPath ? CreateStore() : nullptr;
 }
 
 CInstoptsDat::~CInstoptsDat() = default;

@@ -12,13 +12,11 @@ namespace {
 // Long enough for the slowest installation under a loaded machine; a hang must still end.
 const unsigned long kMsiexecTimeoutMs = 180000;
 
-std::wstring ActionName(const std::wstring& action)
+std::wstring ActionName(const std::wstring& action, const std::wstring& properties)
 {
-    if (action == L"/i")
-        return L"install";
     if (action == L"/x")
         return L"remove";
-    return L"repair";
+    return properties.find(L"REINSTALL=") == std::wstring::npos ? L"install" : L"repair";
 }
 
 } // namespace
@@ -43,7 +41,7 @@ InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
 {
     static int runNumber = 0;
     InstallerRun run;
-    run.logPath = TempFolder() + L"\\submca-" + package + L"-" + ActionName(action) + L"-"
+    run.logPath = TempFolder() + L"\\submca-" + package + L"-" + ActionName(action, properties) + L"-"
                   + std::to_wstring(++runNumber) + L".log";
     DeleteFileIfAny(run.logPath);
     const std::wstring commandLine = L"msiexec.exe " + action + L" \"" + PackagePath(package) + L"\" /qn /l*v \""

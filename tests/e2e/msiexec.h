@@ -19,8 +19,8 @@ struct InstallerRun {
 // The path of a package built from tests/e2e/packages/NAME.wxs.
 std::wstring PackagePath(const std::wstring& name);
 
-// msiexec ACTION PACKAGE /qn /l*v LOG PROPERTIES, with ACTION /i (install), /x (remove) or
-// /fvomus (repair). Each run writes a fresh log named after the package and the action.
+// msiexec ACTION PACKAGE /qn /l*v LOG PROPERTIES, with ACTION /i (install) or /x (remove).
+// Each run writes a fresh log named after the package and the action.
 InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
                         const std::wstring& properties = std::wstring());
 
@@ -32,6 +32,12 @@ inline InstallerRun Install(const std::wstring& name, const std::wstring& proper
 inline InstallerRun Uninstall(const std::wstring& name, const std::wstring& properties = std::wstring())
 {
     return RunMsiexec(L"/x", name, properties);
+}
+
+// Reinstalls every feature of the installed package, as a repair from the control panel does.
+inline InstallerRun Repair(const std::wstring& name)
+{
+    return RunMsiexec(L"/i", name, L"REINSTALL=ALL REINSTALLMODE=omus");
 }
 
 // Whether the log shows Wine reporting a crash or an unhandled exception in the installer.

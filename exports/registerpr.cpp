@@ -1,0 +1,45 @@
+#include "framework/customaction.h"
+#include "updater/regprcmdlines.h"
+
+#include <objbase.h>
+
+namespace {
+
+// The install condition names the updater executable's component being installed locally.
+// The text the product line carried ("... = 3$vex_refresh... = 2") is two comparisons with no
+// operator between them, which the installer's evaluator rejects. Either way the outcome only
+// decides the scheduling call: its condition key "COND1:SubmissionEnginePatchRelay" is too long
+// for the sequence's data file, so the deferred call registers the products regardless.
+const wchar_t kInstallCondition[] = L"$vex_refresh.exe.6C1E93A7_B54F_4E28_9D3A_F07B2C61D48E = 3";
+
+// COM for the duration of one call; the action object is destroyed before COM is left.
+class CComApartment {
+public:
+    CComApartment() : m_hResult(CoInitialize(nullptr)) {}
+    CComApartment(const CComApartment&) = delete;
+    CComApartment& operator=(const CComApartment&) = delete;
+    ~CComApartment()
+    {
+        if (SUCCEEDED(m_hResult))
+            CoUninitialize();
+    }
+    bool Entered() const { return SUCCEEDED(m_hResult); }
+
+private:
+    HRESULT m_hResult;
+};
+
+} // namespace
+
+// Registers the component's products with the updater on installation and removes them on
+// removal, repair and a rolled-back installation. The only action of the module that can fail
+// an installation: when the deferred registration cannot reach the updater.
+extern "C" UINT __stdcall RegisterPR(MSIHANDLE hInstall)
+{
+    const CComApartment apartment;
+    if (!apartment.Entered())
+        return ERROR_SUCCESS;
+    CRegPRCmdLines action(hInstall, L"SubmissionEnginePatchRelay", kInstallCondition, nullptr);
+    InstallToolBox::CCustomAction* actions[] = {&action};
+    return InstallToolBox::RunCustomActions(hInstall, actions, 1, L"SUB_PR_Action");
+}
