@@ -1,4 +1,5 @@
 #include "blowfish.h"
+#include "byteorder.h"
 
 #include <cstring>
 
@@ -195,18 +196,6 @@ const uint32_t kInitialS[4][256] = {
         0xB74E6132, 0xCE77E25B, 0x578FDFE3, 0x3AC372E6,
     },
 };
-inline uint32_t LoadLe32(const uint8_t* p) noexcept
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-inline void StoreLe32(uint8_t* p, uint32_t value) noexcept
-{
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    p[2] = uint8_t(value >> 16);
-    p[3] = uint8_t(value >> 24);
-}
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "recordstore.h"
+#include "byteorder.h"
 
 #include <cstring>
 #include <memory>
@@ -15,19 +16,6 @@ constexpr size_t RECORD_TYPE_OFFSET = 32;
 constexpr size_t RECORD_SIZE_OFFSET = 36;
 constexpr size_t HEADER_COUNT_OFFSET = 8;
 constexpr size_t HEADER_DIGEST_OFFSET = 12;
-
-inline uint32_t LoadLe32(const uint8_t* p) noexcept
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-inline void StoreLe32(uint8_t* p, uint32_t value) noexcept
-{
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    p[2] = uint8_t(value >> 16);
-    p[3] = uint8_t(value >> 24);
-}
 
 // At least one byte of zero fill, a whole block of it when the content fills its last block.
 inline size_t DataSizeFor(size_t contentSize) noexcept
