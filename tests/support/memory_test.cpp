@@ -8,80 +8,35 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 using srLib::CMemory;
-using supporttest::CTraceCapture;
 
 namespace {
 
 const size_t kHuge = SIZE_MAX / 2;
-
-size_t PageSize()
-{
+const size_t kPage = [] {
     SYSTEM_INFO info;
     GetSystemInfo(&info);
-    return info.dwPageSize;
-}
-
-unsigned char PatternByte(size_t index)
-{
-    return static_cast<unsigned char>(index * 7 + 1);
-}
-
-void Fill(CMemory& memory)
-{
-    auto* bytes = static_cast<unsigned char*>(memory.GetData());
-    for (size_t i = 0; i < memory.GetSize(); ++i)
-        bytes[i] = PatternByte(i);
-}
-
-// Whether the first count bytes hold the pattern and the rest of the block is zero.
-bool PatternThenZero(const CMemory& memory, size_t count)
-{
-    const auto* bytes = static_cast<const unsigned char*>(memory.GetData());
-    for (size_t i = 0; i < memory.GetSize(); ++i) {
-        if (bytes[i] != (i < count ? PatternByte(i) : 0))
-            return false;
-    }
-    return true;
-}
-
-bool InsideObject(const CMemory& memory)
-{
-    const auto* data = static_cast<const unsigned char*>(memory.GetData());
-    const auto* object = reinterpret_cast<const unsigned char*>(&memory);
-    return data >= object && data < object + sizeof(CMemory);
-}
-
-bool IsBusyHeapBlock(const void* data)
-{
-    const HANDLE heap = GetProcessHeap();
-    bool busy = false;
-    HeapLock(heap);
-    PROCESS_HEAP_ENTRY entry = {};
-    while (HeapWalk(heap, &entry)) {
-        if (entry.lpData == data) {
-            busy = (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
-            break;
-        }
-    }
-    HeapUnlock(heap);
-    return busy;
-}
-
-DWORD PageState(const void* data)
-{
-    MEMORY_BASIC_INFORMATION info = {};
-    VirtualQuery(data, &info, sizeof(info));
-    return info.State;
-}
+    return static_cast<size_t>(info.dwPageSize);
+}();
+const std::string kSignature = " *__thiscall srLib::CMemory::";
+const std::string kCaught = std::string(" : CCCATCH : std::bad_alloc, ") + std::bad_alloc().what() + "\n";
+const std::string kNewFailed = "Error : void" + kSignature + "NewAlloc(__w64 unsigned long) throw()" + kCaught
+                               + "Error : void" + kSignature + "NewAlloc(__w64 unsigned long) throw() : new() == NULL\n";
+const std::string kAllocType = "Error : void" + kSignature + "Alloc(enum srLib::CMemory::AllocType,__w64 unsigned "
+                                                             "long) throw() : switch(default)\n";
+const std::string kVirtualFailed =
+    "Error : void" + kSignature + "VirtualAlloc(__w64 unsigned long) throw() : VirtualAlloc() == NULL\n";
+const std::string kReAlloc = "void" + kSignature + "ReAlloc(__w64 unsigned long) throw()";
 
 using Allocate = std::function<void*(CMemory&)>;
-
+Allocate Kind(CMemory::AllocType type, size_t size)
+{
+    return [type, size](CMemory& memory) { return memory.Alloc(type, size); };
+}
 Allocate New(size_t size)
 {
     return [size](CMemory& memory) { return memory.NewAlloc(size); };
@@ -94,9 +49,38 @@ Allocate Virtual(size_t size)
 {
     return [size](CMemory& memory) { return memory.VirtualAlloc(size); };
 }
-Allocate Kind(CMemory::AllocType type, size_t size)
+
+unsigned char PatternByte(size_t index)
 {
-    return [type, size](CMemory& memory) { return memory.Alloc(type, size); };
+    return static_cast<unsigned char>(index * 7 + 1);
+}
+
+void Fill(CMemory& memory)
+{
+    for (size_t i = 0; i < memory.GetSize(); ++i)
+        static_cast<unsigned char*>(memory.GetData())[i] = PatternByte(i);
+}
+
+// The first count bytes hold the pattern; with zeroRest, the rest of the block is zero.
+bool Holds(const CMemory& memory, size_t count, bool zeroRest = true)
+{
+    const auto* bytes = static_cast<const unsigned char*>(memory.GetData());
+    for (size_t i = 0; i < (zeroRest ? memory.GetSize() : count); ++i) {
+        if (bytes[i] != (i < count ? PatternByte(i) : 0))
+            return false;
+    }
+    return true;
+}
+
+bool InsideObject(const CMemory& memory)
+{
+    const void* data = memory.GetData();
+    return data >= static_cast<const void*>(&memory) && data < static_cast<const void*>(&memory + 1);
+}
+
+size_t HeapBlockSize(const void* data)
+{
+    return HeapSize(GetProcessHeap(), 0, data);
 }
 
 TEST(Memory, EachKindAllocatesWhereItShould)
@@ -107,19 +91,17 @@ TEST(Memory, EachKindAllocatesWhereItShould)
         CMemory::AllocType type;
         size_t size; // 0: the heap's size of the block
     };
-    const size_t page = PageSize();
     const std::vector<Case> cases = {
         {"new, 128 bytes", New(128), CMemory::eInternal, 128},
         {"new, 129 bytes", New(129), CMemory::eNew, 129},
         {"heap, 128 bytes", Heap(128), CMemory::eInternal, 128},
         {"heap, 200 bytes", Heap(200), CMemory::eHeap, 0},
-        {"virtual, 1 byte", Virtual(1), CMemory::eVirtual, page},
-        {"virtual, a page and a byte", Virtual(page + 1), CMemory::eVirtual, 2 * page},
+        {"virtual, 1 byte", Virtual(1), CMemory::eVirtual, kPage},
+        {"virtual, a page and a byte", Virtual(kPage + 1), CMemory::eVirtual, 2 * kPage},
         {"internal rule, small", Kind(CMemory::eInternal, 100), CMemory::eInternal, 100},
         {"internal rule, large", Kind(CMemory::eInternal, 300), CMemory::eNew, 300},
-        {"by kind: new", Kind(CMemory::eNew, 300), CMemory::eNew, 300},
-        {"by kind: heap", Kind(CMemory::eHeap, 300), CMemory::eHeap, 0},
-        {"by kind: virtual", Kind(CMemory::eVirtual, 300), CMemory::eVirtual, page},
+        {"by kind, heap", Kind(CMemory::eHeap, 300), CMemory::eHeap, 0},
+        {"by kind, virtual", Kind(CMemory::eVirtual, 300), CMemory::eVirtual, kPage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -130,12 +112,9 @@ TEST(Memory, EachKindAllocatesWhereItShould)
         void* data = c.allocate(memory);
         ASSERT_EQ(data, memory.GetData());
         EXPECT_EQ(c.type, memory.GetType());
-        const size_t size = c.size != 0 ? c.size : HeapSize(GetProcessHeap(), 0, data);
-        EXPECT_EQ(size, memory.GetSize());
+        EXPECT_EQ(c.size != 0 ? c.size : HeapBlockSize(data), memory.GetSize());
         EXPECT_EQ(c.type == CMemory::eInternal, InsideObject(memory));
-        if (c.type != CMemory::eInternal) {
-            EXPECT_TRUE(PatternThenZero(memory, 0)) << "zero-filled";
-        }
+        EXPECT_TRUE(c.type == CMemory::eInternal || Holds(memory, 0)) << "zero-filled";
     }
 }
 
@@ -150,23 +129,21 @@ TEST(Memory, FreeReleasesThroughTheFunctionOfItsKind)
     EXPECT_EQ(nullptr, memory.GetData());
 
     data = memory.HeapAlloc(300);
-    EXPECT_TRUE(IsBusyHeapBlock(data));
     memory.Free();
-    EXPECT_FALSE(IsBusyHeapBlock(data));
     EXPECT_NE(data, supporttest::LastDeleted());
+    EXPECT_FALSE(HeapValidate(GetProcessHeap(), 0, data)) << "back on the heap";
 
     data = memory.VirtualAlloc(300);
-    EXPECT_EQ(static_cast<DWORD>(MEM_COMMIT), PageState(data));
     memory.Free();
-    EXPECT_EQ(static_cast<DWORD>(MEM_FREE), PageState(data));
+    MEMORY_BASIC_INFORMATION pages = {};
+    VirtualQuery(data, &pages, sizeof(pages));
+    EXPECT_EQ(static_cast<DWORD>(MEM_FREE), pages.State);
 
-    std::vector<unsigned char> foreign(40, 0x5A);
-    memory.Attach(foreign.data(), foreign.size());
+    unsigned char foreign[40] = {};
+    memory.Attach(foreign, sizeof(foreign));
     EXPECT_EQ(CMemory::eAttached, memory.GetType());
     memory.Free();
-    EXPECT_NE(foreign.data(), supporttest::LastDeleted());
-    EXPECT_EQ(std::vector<unsigned char>(40, 0x5A), foreign);
-
+    EXPECT_NE(static_cast<void*>(foreign), supporttest::LastDeleted());
     {
         CMemory scoped;
         data = scoped.NewAlloc(500);
@@ -184,7 +161,6 @@ TEST(Memory, ReAllocKeepsTheLeadingBytes)
         size_t size; // 0: the heap's size of the block
         bool samePointer;
     };
-    const size_t page = PageSize();
     const std::vector<Case> cases = {
         {"new, shrunk into the object", New(200), 50, CMemory::eInternal, 50, false},
         {"new, grown", New(200), 400, CMemory::eNew, 400, false},
@@ -192,9 +168,9 @@ TEST(Memory, ReAllocKeepsTheLeadingBytes)
         {"heap, grown", Heap(200), 5000, CMemory::eHeap, 0, false},
         {"internal, within the object", New(50), 100, CMemory::eInternal, 100, true},
         {"internal, grown out of the object", New(50), 300, CMemory::eNew, 300, false},
-        {"virtual, grown by a page", Virtual(1), page + 1, CMemory::eVirtual, 2 * page, false},
-        {"virtual, shrunk by a page", Virtual(2 * page), 10, CMemory::eVirtual, page, false},
-        {"virtual, within its page", Virtual(1), 10, CMemory::eVirtual, page, true},
+        {"virtual, grown by a page", Virtual(1), kPage + 1, CMemory::eVirtual, 2 * kPage, false},
+        {"virtual, shrunk by a page", Virtual(2 * kPage), 10, CMemory::eVirtual, kPage, false},
+        {"virtual, within its page", Virtual(1), 10, CMemory::eVirtual, kPage, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -204,200 +180,135 @@ TEST(Memory, ReAllocKeepsTheLeadingBytes)
         const size_t oldSize = memory.GetSize();
         void* data = memory.ReAlloc(c.newSize);
         ASSERT_NE(nullptr, data);
-        const size_t kept = std::min(oldSize, memory.GetSize());
         EXPECT_EQ(data, memory.GetData());
         EXPECT_EQ(c.type, memory.GetType());
-        EXPECT_EQ(c.size != 0 ? c.size : HeapSize(GetProcessHeap(), 0, data), memory.GetSize());
+        EXPECT_EQ(c.size != 0 ? c.size : HeapBlockSize(data), memory.GetSize());
         EXPECT_EQ(c.samePointer, data == old);
         EXPECT_EQ(c.type == CMemory::eInternal, InsideObject(memory));
-        if (c.type == CMemory::eInternal) {
-            for (size_t i = 0; i < kept; ++i)
-                ASSERT_EQ(PatternByte(i), static_cast<unsigned char*>(data)[i]) << i;
-        } else {
-            EXPECT_TRUE(PatternThenZero(memory, kept));
-        }
+        EXPECT_TRUE(Holds(memory, std::min(oldSize, memory.GetSize()), c.type != CMemory::eInternal));
     }
 }
 
-TEST(Memory, ReAllocRefusals)
+TEST(Memory, RefusalsAndAllocationFailuresAreTraced)
 {
-    const std::string signature = "void *__thiscall srLib::CMemory::ReAlloc(__w64 unsigned long) throw() : ";
-    CTraceCapture capture;
-    CMemory memory;
-    EXPECT_EQ(nullptr, memory.ReAlloc(10));
-    EXPECT_EQ("Error : " + signature + "m_pData == NULL\n", capture.Take());
-
-    void* data = memory.NewAlloc(200);
-    EXPECT_EQ(data, memory.ReAlloc(200));
-    EXPECT_EQ("Warning : " + signature + "m_nSize == nSize\n", capture.Take());
-
-    char foreign[16] = {};
-    memory.Attach(foreign, sizeof(foreign));
-    EXPECT_EQ(nullptr, memory.ReAlloc(32));
-    EXPECT_EQ("Error : " + signature + "switch(default)\n", capture.Take());
-    EXPECT_EQ(foreign, memory.GetData());
-    EXPECT_EQ(sizeof(foreign), memory.GetSize());
-}
-
-TEST(Memory, AllocationFailures)
-{
-    const std::string newAlloc = "Error : void *__thiscall srLib::CMemory::NewAlloc(__w64 unsigned long) throw() : ";
-    const std::string reAlloc = "Error : void *__thiscall srLib::CMemory::ReAlloc(__w64 unsigned long) throw() : ";
-    const std::string caught = std::string("CCCATCH : std::bad_alloc, ") + std::bad_alloc().what() + "\n";
-    const std::string heapFailed =
-        "Error : void *__thiscall srLib::CMemory::HeapAlloc(__w64 unsigned long) throw() : HeapAlloc() == NULL\n";
-    const std::string virtualFailed = "Error : void *__thiscall srLib::CMemory::VirtualAlloc(__w64 unsigned long) "
-                                      "throw() : VirtualAlloc() == NULL\n";
-    const std::string allocType = "Error : void *__thiscall srLib::CMemory::Alloc(enum srLib::CMemory::AllocType,__w64 "
-                                  "unsigned long) throw() : switch(default)\n";
     struct Case {
         const char* what;
         Allocate before;
-        std::function<void*(CMemory&)> fail;
+        Allocate fail;
         std::string trace;
         bool keepsBlock; // else empty afterwards
+        bool returnsBlock;
     };
-    const auto reAllocHuge = [](CMemory& memory) { return memory.ReAlloc(kHuge); };
+    const auto reAlloc = [](size_t size) { return [size](CMemory& memory) { return memory.ReAlloc(size); }; };
+    const auto failedReAlloc = [](const std::string& condition) { return "Error : " + kReAlloc + " : " + condition; };
+    const auto nothing = [](CMemory&) -> void* { return nullptr; };
+    char foreign[16] = {};
+    const auto attached = [&](CMemory& memory) {
+        memory.Attach(foreign, sizeof(foreign));
+        return memory.GetData();
+    };
     const std::vector<Case> cases = {
-        {"new", New(200), New(kHuge), newAlloc + caught + newAlloc + "new() == NULL\n", false},
-        {"heap", New(200), Heap(kHuge), heapFailed, false},
-        {"virtual", New(200), Virtual(kHuge), virtualFailed, false},
-        {"virtual of nothing", New(200), Virtual(0), virtualFailed, false},
-        {"no such kind", New(200), Kind(CMemory::eAttached, 10), allocType, true},
-        {"no kind", New(200), Kind(CMemory::eNone, 10), allocType, true},
-        {"re-allocating new", New(200), reAllocHuge,
-         newAlloc + caught + newAlloc + "new() == NULL\n" + reAlloc + "mem.Alloc() == NULL\n", true},
-        {"re-allocating heap", Heap(200), reAllocHuge, reAlloc + "HeapReAlloc() == NULL\n", true},
-        {"re-allocating virtual", Virtual(1), reAllocHuge, virtualFailed + reAlloc + "mem.Alloc() == NULL\n", true},
+        {"new", New(200), New(kHuge), kNewFailed, false, false},
+        {"heap", New(200), Heap(kHuge),
+         "Error : void" + kSignature + "HeapAlloc(__w64 unsigned long) throw() : HeapAlloc() == NULL\n", false, false},
+        {"virtual", New(200), Virtual(kHuge), kVirtualFailed, false, false},
+        {"virtual of nothing", New(200), Virtual(0), kVirtualFailed, false, false},
+        {"no such kind", New(200), Kind(CMemory::eAttached, 10), kAllocType, true, false},
+        {"re-allocating nothing", nothing, reAlloc(10), failedReAlloc("m_pData == NULL\n"), false, false},
+        {"re-allocating to the same size", New(200), reAlloc(200), "Warning : " + kReAlloc + " : m_nSize == nSize\n",
+         true, true},
+        {"re-allocating attached memory", attached, reAlloc(32), failedReAlloc("switch(default)\n"), true, false},
+        {"re-allocating new", New(200), reAlloc(kHuge), kNewFailed + failedReAlloc("mem.Alloc() == NULL\n"), true,
+         false},
+        {"re-allocating heap", Heap(200), reAlloc(kHuge), failedReAlloc("HeapReAlloc() == NULL\n"), true, false},
+        {"re-allocating virtual", Virtual(1), reAlloc(kHuge), kVirtualFailed + failedReAlloc("mem.Alloc() == NULL\n"),
+         true, false},
+        // A block inside the object that cannot grow stays as it was, and is still returned.
+        {"re-allocating inside the object", New(50), reAlloc(kHuge), "Error : " + kReAlloc + kCaught, true, true},
     };
-    CTraceCapture capture;
+    supporttest::CTraceCapture capture;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CMemory memory;
         void* old = c.before(memory);
         const CMemory::AllocType oldType = memory.GetType();
         const size_t oldSize = memory.GetSize();
-        EXPECT_EQ(nullptr, c.fail(memory));
+        EXPECT_EQ(c.returnsBlock ? old : nullptr, c.fail(memory));
         EXPECT_EQ(c.trace, capture.Take());
         EXPECT_EQ(c.keepsBlock ? old : nullptr, memory.GetData());
         EXPECT_EQ(c.keepsBlock ? oldType : CMemory::eNone, memory.GetType());
         EXPECT_EQ(c.keepsBlock ? oldSize : 0u, memory.GetSize());
     }
-
-    // A block inside the object that cannot grow stays as it was, and is still returned.
-    CMemory memory;
-    void* inside = memory.NewAlloc(50);
-    EXPECT_EQ(inside, memory.ReAlloc(kHuge));
-    EXPECT_EQ(reAlloc.substr(0, reAlloc.size() - 3) + " : " + caught, capture.Take());
-    EXPECT_EQ(CMemory::eInternal, memory.GetType());
-    EXPECT_EQ(50u, memory.GetSize());
 }
 
 TEST(Memory, CopiesKeepKindAndBytes)
 {
-    const std::vector<Allocate> kinds = {New(50), New(200), Heap(200), Virtual(1)};
-    for (const Allocate& allocate : kinds) {
+    for (const Allocate& allocate : {New(50), New(200), Heap(200), Virtual(1)}) {
         CMemory source;
         allocate(source);
         Fill(source);
         CMemory copy;
         copy.NewAlloc(500);
-        ASSERT_TRUE(copy.Copy(source));
         SCOPED_TRACE(source.GetType());
-        EXPECT_EQ(source.GetType(), copy.GetType());
+        ASSERT_TRUE(copy.Copy(source));
         EXPECT_NE(source.GetData(), copy.GetData());
         EXPECT_TRUE(copy == source);
-        CMemory assigned(copy);
-        EXPECT_TRUE(assigned == source);
+        static_cast<unsigned char*>(copy.GetData())[7] ^= 1;
+        EXPECT_TRUE(copy != source);
     }
-
-    CTraceCapture capture;
-    char foreign[16] = {1, 2, 3};
-    CMemory attached;
-    attached.Attach(foreign, sizeof(foreign));
-    CMemory target;
-    target.NewAlloc(300);
-    EXPECT_FALSE(target.Copy(attached));
-    EXPECT_EQ(CMemory::eNone, target.GetType());
-    const std::string allocType = "Error : void *__thiscall srLib::CMemory::Alloc(enum srLib::CMemory::AllocType,__w64 "
-                                  "unsigned long) throw() : switch(default)\n";
-    EXPECT_EQ(allocType
-                  + "Error : int __thiscall srLib::CMemory::Copy(const class srLib::CMemory &) throw() : Alloc() == "
-                    "NULL\n",
-              capture.Take());
-    target = attached;
-    EXPECT_NE(std::string::npos,
-              capture.Take().find("Error : class srLib::CMemory &__thiscall srLib::CMemory::operator =(const class "
-                                  "srLib::CMemory &) throw() : Copy() == FALSE\n"));
-
-    void* data = target.NewAlloc(300);
-    const std::string copySource = "Error : int __thiscall srLib::CMemory::Copy(enum srLib::CMemory::AllocType,const "
-                                   "void *,__w64 unsigned long) throw() : pData == NULL\n";
-    EXPECT_FALSE(target.Copy(CMemory::eHeap, nullptr, 5));
-    EXPECT_FALSE(target.Copy(CMemory::eHeap, foreign, 0));
-    EXPECT_EQ(copySource + copySource, capture.Take());
-    EXPECT_EQ(data, target.GetData()) << "refused copies leave the block";
-    ASSERT_TRUE(target.Copy(CMemory::eHeap, foreign, 3));
-    EXPECT_EQ(CMemory::eInternal, target.GetType()) << "three bytes fit the object";
-    EXPECT_EQ(0, std::memcmp(foreign, target.GetData(), 3));
-}
-
-TEST(Memory, TakeOverMovesOutsideBlocksAndCopiesInsideOnes)
-{
-    struct Case {
-        const char* what;
-        Allocate allocate;
-        CMemory::AllocType type;
-        bool moved;
-    };
-    char foreign[16] = {};
-    const std::vector<Case> cases = {
-        {"new", New(200), CMemory::eNew, true},
-        {"heap", Heap(200), CMemory::eHeap, true},
-        {"virtual", Virtual(1), CMemory::eVirtual, true},
-        {"attached", [&](CMemory& memory) { memory.Attach(foreign, sizeof(foreign)); return memory.GetData(); },
-         CMemory::eAttached, true},
-        {"inside the object", New(50), CMemory::eInternal, false},
-        {"empty", [](CMemory&) -> void* { return nullptr; }, CMemory::eInternal, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        CMemory other;
-        void* data = c.allocate(other);
-        if (data)
-            Fill(other);
-        const size_t size = other.GetSize();
-        CMemory taker;
-        taker.NewAlloc(300);
-        EXPECT_TRUE(taker.Attach(other));
-        EXPECT_EQ(c.type, taker.GetType());
-        EXPECT_EQ(size, taker.GetSize());
-        EXPECT_EQ(c.moved, taker.GetData() == data);
-        EXPECT_TRUE(PatternThenZero(taker, size));
-        EXPECT_EQ(CMemory::eNone, other.GetType());
-        EXPECT_EQ(nullptr, other.GetData());
-        EXPECT_EQ(0u, other.GetSize());
-    }
-
-    CMemory inside;
-    void* data = inside.NewAlloc(20);
-    EXPECT_EQ(data, inside.Detach());
-    EXPECT_TRUE(data >= static_cast<void*>(&inside) && data < static_cast<void*>(&inside + 1));
-    EXPECT_EQ(CMemory::eNone, inside.GetType());
-}
-
-TEST(Memory, EqualityNeedsKindSizeAndBytes)
-{
     CMemory heap;
     heap.HeapAlloc(200);
     CMemory fresh;
     fresh.NewAlloc(heap.GetSize());
     EXPECT_FALSE(fresh == heap) << "the same zero bytes, another kind";
-    CMemory copy(heap);
-    EXPECT_TRUE(copy == heap);
-    static_cast<unsigned char*>(copy.GetData())[7] = 1;
-    EXPECT_TRUE(copy != heap);
-    EXPECT_TRUE(CMemory() == CMemory());
+
+    supporttest::CTraceCapture capture;
+    char foreign[16] = {1, 2, 3};
+    CMemory attached;
+    attached.Attach(foreign, sizeof(foreign));
+    CMemory target;
+    target.NewAlloc(300);
+    target = attached;
+    EXPECT_EQ(CMemory::eNone, target.GetType());
+    EXPECT_EQ(kAllocType + "Error : int __thiscall srLib::CMemory::Copy(const class srLib::CMemory &) throw() : "
+                           "Alloc() == NULL\nError : class srLib::CMemory &__thiscall srLib::CMemory::operator "
+                           "=(const class srLib::CMemory &) throw() : Copy() == FALSE\n",
+              capture.Take());
+
+    void* data = target.NewAlloc(300);
+    EXPECT_FALSE(target.Copy(CMemory::eHeap, nullptr, 5));
+    EXPECT_FALSE(target.Copy(CMemory::eHeap, foreign, 0));
+    const std::string refused = "Error : int __thiscall srLib::CMemory::Copy(enum srLib::CMemory::AllocType,const "
+                                "void *,__w64 unsigned long) throw() : pData == NULL\n";
+    EXPECT_EQ(refused + refused, capture.Take());
+    EXPECT_EQ(data, target.GetData()) << "refused copies leave the block";
+    ASSERT_TRUE(target.Copy(CMemory::eHeap, foreign, 3));
+    EXPECT_EQ(CMemory::eInternal, target.GetType()) << "three bytes fit the object";
+    EXPECT_EQ(0, memcmp(foreign, target.GetData(), 3));
+}
+
+// Taking over moves a block that lives outside its object and copies one that lives inside.
+TEST(Memory, TakeOverAndDetach)
+{
+    CMemory outside;
+    void* data = outside.HeapAlloc(200);
+    CMemory inside;
+    void* insideData = inside.NewAlloc(50);
+    Fill(inside);
+    CMemory taker;
+    taker.NewAlloc(300);
+    EXPECT_TRUE(taker.Attach(outside));
+    EXPECT_EQ(data, taker.GetData());
+    EXPECT_EQ(CMemory::eHeap, taker.GetType());
+    EXPECT_TRUE(taker.Attach(inside));
+    EXPECT_NE(insideData, taker.GetData());
+    EXPECT_TRUE(InsideObject(taker));
+    EXPECT_TRUE(Holds(taker, 50));
+    for (const CMemory* other : {&outside, &inside})
+        EXPECT_TRUE(other->GetType() == CMemory::eNone && !other->GetData() && other->GetSize() == 0);
+    void* held = taker.GetData();
+    EXPECT_EQ(held, taker.Detach()) << "a pointer into the object";
+    EXPECT_EQ(CMemory::eNone, taker.GetType());
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace testsupport;
@@ -197,12 +198,10 @@ TEST_F(RegistryTest, StringBufferSizes)
     EXPECT_FALSE(m_reg.GetString(L"long", buffer, size));
     EXPECT_EQ(ERROR_MORE_DATA, m_reg.GetLastError());
     EXPECT_EQ(20u, size) << "the size needed";
-
     size = 0;
     EXPECT_TRUE(m_reg.GetString(L"long", nullptr, size));
     EXPECT_EQ(20u, size);
     EXPECT_EQ("", capture.Take());
-
     size = 0;
     EXPECT_FALSE(m_reg.GetString(L"long", buffer, size));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, m_reg.GetLastError());
@@ -211,49 +210,31 @@ TEST_F(RegistryTest, StringBufferSizes)
 
 TEST_F(RegistryTest, WritesStoreExactBytes)
 {
-    struct Case {
-        const char* what;
-        std::function<BOOL()> write;
-        const wchar_t* name;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
     srLib::CMemory block;
     block.Copy(srLib::CMemory::eNew, "\x10\x20\x30", 3);
-    const std::vector<Case> cases = {
-        {"string", [&] { return m_reg.SetString(L"s", L"text"); }, L"s", REG_SZ, Utf16(L"text", 10)},
-        {"string object", [&] { return m_reg.SetString(L"o", std::wstring(L"obj")); }, L"o", REG_SZ,
-         Utf16(L"obj", 8)},
-        {"expandable", [&] { return m_reg.SetString(L"e", L"%TEMP%", REG_EXPAND_SZ); }, L"e", REG_EXPAND_SZ,
-         Utf16(L"%TEMP%", 14)},
-        {"multi, up to the first terminator", [&] { return m_reg.SetString(L"m", std::wstring(L"a\0b", 3), REG_MULTI_SZ); },
-         L"m", REG_MULTI_SZ, Utf16(L"a", 4)},
-        {"empty", [&] { return m_reg.SetString(L"n", L""); }, L"n", REG_SZ, Utf16(L"", 2)},
-        {"int", [&] { return m_reg.SetNumber(L"i", -2); }, L"i", REG_DWORD, {0xFE, 0xFF, 0xFF, 0xFF}},
-        {"unsigned long", [&] { return m_reg.SetNumber(L"u", 0x01020304ul); }, L"u", REG_DWORD, {4, 3, 2, 1}},
-        {"64-bit", [&] { return m_reg.SetNumber(L"q", 0x0102030405060708ull); }, L"q", REG_QWORD,
-         {8, 7, 6, 5, 4, 3, 2, 1}},
-        {"block", [&] { return m_reg.SetBinary(L"b", block); }, L"b", REG_BINARY, {0x10, 0x20, 0x30}},
-        {"bytes", [&] { return m_reg.SetBinary(L"p", "\x01\x00\x02", 3); }, L"p", REG_BINARY, {1, 0, 2}},
-        {"any value", [&] { return m_reg.SetValue(L"v", 0, REG_DWORD_BIG_ENDIAN, "\x00\x00\x00\x09", 4); }, L"v",
-         REG_DWORD_BIG_ENDIAN, {0, 0, 0, 9}},
+    EXPECT_TRUE(m_reg.SetString(L"s", L"text"));
+    EXPECT_TRUE(m_reg.SetString(L"e", std::wstring(L"%TEMP%"), REG_EXPAND_SZ));
+    EXPECT_TRUE(m_reg.SetString(L"m", std::wstring(L"a\0b", 3), REG_MULTI_SZ));
+    EXPECT_TRUE(m_reg.SetNumber(L"i", -2));
+    EXPECT_TRUE(m_reg.SetNumber(L"q", 0x0102030405060708ull));
+    EXPECT_TRUE(m_reg.SetBinary(L"b", block));
+    EXPECT_TRUE(m_reg.SetBinary(L"p", "\x01\x00\x02", 3));
+    const std::vector<std::tuple<const wchar_t*, DWORD, std::vector<BYTE>>> stored = {
+        {L"s", REG_SZ, Utf16(L"text", 10)},
+        {L"e", REG_EXPAND_SZ, Utf16(L"%TEMP%", 14)},
+        {L"m", REG_MULTI_SZ, Utf16(L"a", 4)},
+        {L"i", REG_DWORD, {0xFE, 0xFF, 0xFF, 0xFF}},
+        {L"q", REG_QWORD, {8, 7, 6, 5, 4, 3, 2, 1}},
+        {L"b", REG_BINARY, {0x10, 0x20, 0x30}},
+        {L"p", REG_BINARY, {1, 0, 2}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_TRUE(c.write());
-        EXPECT_EQ(ERROR_SUCCESS, m_reg.GetLastError());
-        const auto stored = GetRaw(kKey, c.name);
-        ASSERT_TRUE(stored.has_value());
-        EXPECT_EQ(c.type, stored->type);
-        EXPECT_EQ(c.data, stored->data);
+    for (const auto& [name, type, data] : stored) {
+        SCOPED_TRACE(Narrow(name));
+        const auto value = GetRaw(kKey, name);
+        ASSERT_TRUE(value.has_value());
+        EXPECT_EQ(type, value->type);
+        EXPECT_EQ(data, value->data);
     }
-
-    unsigned long type = 0;
-    BYTE data[8] = {};
-    unsigned long size = sizeof(data);
-    EXPECT_TRUE(m_reg.QueryValue(L"v", nullptr, &type, data, &size));
-    EXPECT_EQ(static_cast<unsigned long>(REG_DWORD_BIG_ENDIAN), type);
-    EXPECT_EQ(4u, size);
 
     CTraceCapture capture;
     unsigned long unused = 0;
@@ -264,64 +245,37 @@ TEST_F(RegistryTest, WritesStoreExactBytes)
     EXPECT_EQ("Error : int __thiscall srLib::CRegistry::SetString(const wchar_t *,const wchar_t *,unsigned long) "
               "throw() : dwType != REG_SZ\n",
               capture.Take());
-
     EXPECT_TRUE(m_reg.DeleteValue(L"s"));
-    EXPECT_FALSE(GetRaw(kKey, L"s").has_value());
     EXPECT_FALSE(m_reg.DeleteValue(L"s"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, m_reg.GetLastError());
 }
 
-TEST_F(RegistryTest, EnumerationEndsWithNoMoreItems)
-{
-    for (const wchar_t* name : {L"v0", L"v1", L"v2"})
-        SetDword(kKey, name, 1);
-    for (const wchar_t* name : {L"Registry\\k0", L"Registry\\k1"})
-        CreateKey((std::wstring(L"Software\\Korvalin\\SupportTests\\") + name).c_str());
-
-    std::set<std::wstring> values;
-    unsigned long index = 0;
-    for (;; ++index) {
-        wchar_t name[16];
-        unsigned long length = 16;
-        unsigned long type = 0;
-        const LONG result = m_reg.EnumValue(index, name, &length, &type);
-        if (result != ERROR_SUCCESS) {
-            EXPECT_EQ(ERROR_NO_MORE_ITEMS, result);
-            EXPECT_EQ(ERROR_NO_MORE_ITEMS, m_reg.GetLastError());
-            break;
-        }
-        EXPECT_EQ(static_cast<unsigned long>(REG_DWORD), type);
-        values.insert(name);
-    }
-    EXPECT_EQ(3u, index);
-    EXPECT_EQ(std::set<std::wstring>({L"v0", L"v1", L"v2"}), values);
-
-    std::set<std::wstring> keys;
-    for (index = 0;; ++index) {
-        wchar_t name[16];
-        unsigned long length = 16;
-        if (m_reg.EnumKey(index, name, &length) != ERROR_SUCCESS)
-            break;
-        keys.insert(name);
-    }
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, m_reg.GetLastError());
-    EXPECT_EQ(std::set<std::wstring>({L"k0", L"k1"}), keys);
-}
-
-TEST_F(RegistryTest, DeletingKeys)
+TEST_F(RegistryTest, EnumerationAndDeletion)
 {
     const std::wstring sub = std::wstring(kKey) + L"\\sub";
+    for (const wchar_t* name : {L"v0", L"v1", L"v2"})
+        SetDword(kKey, name, 1);
     SetDword((sub + L"\\inner").c_str(), L"deep", 1);
+    CreateKey((std::wstring(kKey) + L"\\empty").c_str());
+
+    std::set<std::wstring> values;
+    std::set<std::wstring> keys;
+    wchar_t name[16];
+    unsigned long length = 16;
+    for (unsigned long i = 0; m_reg.EnumValue(i, name, &length) == ERROR_SUCCESS; ++i, length = 16)
+        values.insert(name);
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, m_reg.GetLastError());
+    for (unsigned long i = 0; m_reg.EnumKey(i, name, &length) == ERROR_SUCCESS; ++i, length = 16)
+        keys.insert(name);
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, m_reg.GetLastError());
+    EXPECT_EQ(std::set<std::wstring>({L"v0", L"v1", L"v2"}), values);
+    EXPECT_EQ(std::set<std::wstring>({L"sub", L"empty"}), keys);
+
     EXPECT_FALSE(m_reg.DeleteEmptyKey(L"sub"));
-    EXPECT_NE(ERROR_SUCCESS, m_reg.GetLastError());
+    EXPECT_TRUE(m_reg.DeleteEmptyKey(L"empty"));
     EXPECT_TRUE(m_reg.DeleteKey(L"sub"));
     EXPECT_FALSE(GetRaw((sub + L"\\inner").c_str(), L"deep").has_value());
-    CRegistry check;
-    EXPECT_FALSE(check.Open(HKEY_LOCAL_MACHINE, sub.c_str(), KEY_READ, FALSE));
-
-    CreateKey((sub + L"\\empty").c_str());
-    EXPECT_TRUE(m_reg.DeleteEmptyKey(L"sub\\empty"));
-    EXPECT_FALSE(check.Open(HKEY_LOCAL_MACHINE, (sub + L"\\empty").c_str(), KEY_READ, FALSE));
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, m_reg.EnumKey(0, name, &length));
 }
 
 TEST_F(RegistryTest, OwnershipMovesExplicitly)
