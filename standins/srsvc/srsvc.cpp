@@ -169,7 +169,8 @@ private:
         }
         *out = nullptr;
         bool planted = false;
-        const KRVRESULT result = standin::PlantedResult((std::wstring(L"IServiceModule.") + operation).c_str(), call, planted);
+        const std::wstring name = std::wstring(L"IServiceModule.") + operation;
+        const KRVRESULT result = standin::PlantedResult(name.c_str(), call, planted);
         if (planted) {
             standin::JournalResult(call, result);
             return result;
@@ -214,7 +215,8 @@ public:
     {
         const std::wstring call = Subject() + L".GetItem(" + std::to_wstring(index) + L")";
         unsigned long ignored = 0;
-        bool found = module && index < m_modules.size() && !standin::Planted(L"IModuleCollection.GetItem", call, ignored);
+        bool found =
+            module && index < m_modules.size() && !standin::Planted(L"IModuleCollection.GetItem", call, ignored);
         if (module)
             *module = found ? new (std::nothrow)
                                   CServiceModule(m_sConfigName + L"/" + std::to_wstring(index), m_modules[index])

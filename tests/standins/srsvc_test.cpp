@@ -35,7 +35,8 @@ protected:
     void* CreateManager()
     {
         void* factory = nullptr;
-        EXPECT_EQ(KRV_S_OK, m_host.GetFactory()(srService::IID_ServiceManager, reinterpret_cast<IKrvFactory**>(&factory)));
+        EXPECT_EQ(KRV_S_OK,
+                  m_host.GetFactory()(srService::IID_ServiceManager, reinterpret_cast<IKrvFactory**>(&factory)));
         if (!factory)
             return nullptr;
         void* manager = nullptr;

@@ -30,8 +30,8 @@ protected:
     void* CreateVerifier(KRVRESULT expected = KRV_S_OK)
     {
         void* factory = nullptr;
-        EXPECT_EQ(KRV_S_OK,
-                  m_trust.GetFactory()(srVerifyTrust::IID_CachedVerifyTrust, reinterpret_cast<IKrvFactory**>(&factory)));
+        IKrvFactory** out = reinterpret_cast<IKrvFactory**>(&factory);
+        EXPECT_EQ(KRV_S_OK, m_trust.GetFactory()(srVerifyTrust::IID_CachedVerifyTrust, out));
         if (!factory)
             return nullptr;
         void* verifier = reinterpret_cast<void*>(0x1);
@@ -45,7 +45,10 @@ protected:
         return CallSlot<int>(verification, 4, m_trust.File(fileName).c_str(), option);
     }
 
-    std::string Shown(const std::wstring& fileName) { return "\"" + testsupport::Narrow(m_trust.File(fileName)) + "\""; }
+    std::string Shown(const std::wstring& fileName)
+    {
+        return "\"" + testsupport::Narrow(m_trust.File(fileName)) + "\"";
+    }
 
     CStandinCopy m_trust;
 };

@@ -222,14 +222,13 @@ TEST_F(Engine, KeepsEveryCharacterOfStringValues)
     Release(manager);
     m_engine.Free();
 
+    // The text as UTF-8 with %, CR and LF escaped.
+    const std::string escaped = "50%25 of%0D%0Asamples \xC3\xA9\xE6\x97\xA5";
     const std::string stored = m_engine.ReadText(kStore);
-    EXPECT_NE(std::string::npos, stored.find("[config 3]\n256=string:50%25 of%0D%0Asamples \xC3\xA9\xE6\x97\xA5\n258=string:\n"))
-        << stored;
+    EXPECT_NE(std::string::npos, stored.find("[config 3]\n256=string:" + escaped + "\n258=string:\n")) << stored;
     const std::vector<std::string> journal = m_engine.JournalLines(kJournal);
-    EXPECT_NE(journal.end(),
-              std::find(journal.begin(), journal.end(),
-                        "IKeyValueCollection[config 3].SetStringValue(256, \"50%25 of%0D%0Asamples \xC3\xA9\xE6\x97\xA5\") "
-                        "-> true"));
+    const std::string setter = "IKeyValueCollection[config 3].SetStringValue(256, \"" + escaped + "\") -> true";
+    EXPECT_NE(journal.end(), std::find(journal.begin(), journal.end(), setter));
     EXPECT_NE(journal.end(), std::find(journal.begin(), journal.end(),
                                        "IKeyValueCollection[config 3].SetStringValue(259, null) -> false"));
 
