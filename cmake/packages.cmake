@@ -2,12 +2,13 @@
 # action type (it drops rollback and commit and marks actions no-impersonate), so the types are
 # fixed afterwards with msibuild, given as "Action=Type" pairs after TYPES. MODULES gives
 # "Variable=target" pairs: the DLL target that $(var.Variable) names (ModuleDll=submca unless given).
+# QUERIES are further msibuild queries for what wixl cannot write at all.
 find_program(WIXL wixl REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
 set(SUBMCA_PACKAGE_DIR ${CMAKE_BINARY_DIR}/packages)
 
 function(submca_add_package name wxs)
-    cmake_parse_arguments(PKG "" "" "TYPES;MODULES" ${ARGN})
+    cmake_parse_arguments(PKG "" "" "TYPES;MODULES;QUERIES" ${ARGN})
     if(NOT PKG_MODULES)
         set(PKG_MODULES ModuleDll=submca)
     endif()
@@ -32,6 +33,9 @@ function(submca_add_package name wxs)
         list(GET parts 0 action)
         list(GET parts 1 type)
         list(APPEND fixups COMMAND ${MSIBUILD} ${msi} -q "UPDATE CustomAction SET Type=${type} WHERE Action='${action}'")
+    endforeach()
+    foreach(query IN LISTS PKG_QUERIES)
+        list(APPEND fixups COMMAND ${MSIBUILD} ${msi} -q "${query}")
     endforeach()
     add_custom_command(OUTPUT ${msi}
         ${staging}

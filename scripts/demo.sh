@@ -1,6 +1,7 @@
 #!/bin/sh
-# Shows the module at work: installs the demo package into a fresh Wine prefix and reports what
-# each of the module's actions did.
+# Shows the module at work: plays an installation, a repair, a removal and an installation that
+# fails and rolls back, with the demo package in a fresh Wine prefix, and reports after each step
+# what the module's actions did.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 step() { printf '\n== %s\n' "$*"; }
@@ -8,7 +9,7 @@ step() { printf '\n== %s\n' "$*"; }
 step "Checking the tools (installs missing Debian packages once)"
 "$root/scripts/setup.sh"
 
-step "Building the module (32-bit shipping DLL and 64-bit DLL for Wine)"
+step "Building the module (32-bit shipping DLL, 64-bit DLL for Wine, stand-ins, demo package)"
 mkdir -p "$root/build"
 "$root/scripts/build.sh" >"$root/build/build-output.log" 2>&1 ||
     { cat "$root/build/build-output.log"; exit 1; }
@@ -21,38 +22,75 @@ step "Creating a fresh Wine prefix in $WINEPREFIX"
 wine() { "$root/scripts/wine-run" "$@"; }
 logs="$demo/logs"
 rm -rf "$logs" && mkdir -p "$logs"
+drive="$WINEPREFIX/drive_c"
 package=$(wine winepath -w "$root/build/win64/packages/submca-demo.msi" 2>/dev/null)
 
-engine_data() {
-    wine reg query 'HKLM\Software\Korvalin\InstalledApps' /v ORBSubmissionEngineData 2>/dev/null |
-        tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p'
+# The updater is a product of its own, installed before this one: its stand-in goes where the
+# real one would live and registers its COM classes.
+updater="$drive/Program Files/Korvalin/PatchRelay"
+mkdir -p "$updater"
+cp "$root/build/win64/standins/patchrelay/patchrelay.dll" "$updater/"
+wine regsvr32 /s "$(wine winepath -w "$updater/patchrelay.dll" 2>/dev/null)"
+wineserver -w
+echo "   updater stand-in registered from C:\\Program Files\\Korvalin\\PatchRelay"
+
+registry_value() { # key value
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
+}
+
+report() {
+    data=$(registry_value 'HKLM\Software\Korvalin\InstalledApps' ORBSubmissionEngineData)
+    printf '   ORBSubmissionEngineData: %s\n' "${data:-(not set)}"
+    products=$(grep -o '^\[.*\]\|^ProductName=.*' "$updater/patchrelay-products.txt" 2>/dev/null |
+        paste -d ' ' - - | sed 's/ProductName=//')
+    if [ -n "$products" ]; then
+        printf '   products registered with the updater:\n'
+        printf '%s\n' "$products" | sed 's/^/     /'
+    else
+        printf '   products registered with the updater: none\n'
+    fi
 }
 
 krvl_lines() {
     # Wine writes the verbose log as 8-bit text (older versions as UTF-16).
     if [ "$(head -c 2 "$1" | od -An -tx1 | tr -d ' ')" = "fffe" ]; then iconv -f UTF-16LE -t UTF-8 "$1"; else cat "$1"; fi |
-        tr -d '\r' | sed -n 's/.*\(KRVL.*\)/   \1/p'
+        tr -d '\r' | sed -n 's/.*\(KRVL.*\)/     \1/p'
 }
 
-run_msiexec() { # $1: /i or /x, $2: log name
-    log="$logs/$2.log"
-    timeout 180 "$root/scripts/wine-run" msiexec "$1" "$package" /qn /l*v "$(wine winepath -w "$log")" || true
+run_msiexec() { # log-name msiexec-arguments...
+    log="$logs/$1.log"
+    shift
+    status=0
+    timeout 300 "$root/scripts/wine-run" msiexec "$@" /qn /l*v "$(wine winepath -w "$log" 2>/dev/null)" || status=$?
     wineserver -w
-    printf '   msiexec %s finished; KRVL lines of the installer log:\n' "$1"
+    # Wine hands back msiexec's result cut to 8 bits (1603 arrives as 67).
+    if [ "$status" -eq 0 ]; then
+        echo "   msiexec: success"
+    else
+        echo "   msiexec: failed (exit code $status); the installer rolled back what it had done"
+    fi
     lines=$(krvl_lines "$log")
-    if [ -n "$lines" ]; then printf '%s\n' "$lines"; else echo "   (none: no action reported a problem)"; fi
+    printf '   KRVL lines of the installer log:\n'
+    if [ -n "$lines" ]; then printf '%s\n' "$lines"; else echo "     (none)"; fi
 }
 
-step "Install: the package records the engine data folder, then WriteInstalledAppsKey shortens it"
-long=$(wine winepath -w "$WINEPREFIX/drive_c/Program Files/Korvalin/Submission Engine Data" 2>/dev/null)
-printf '   ORBSubmissionEngineData as the package writes it: %s\n' "$long"
-run_msiexec /i install
-printf '   ORBSubmissionEngineData after the installation:   %s\n' "$(engine_data)"
+step "1. Install"
+long=$(wine winepath -w "$drive/Program Files/Korvalin/Submission Engine Data" 2>/dev/null)
+printf '   the package records the engine data folder as %s\n' "$long"
+run_msiexec install /i "$package"
+report
 
-step "Uninstall"
-run_msiexec /x uninstall
-after=$(engine_data)
-printf '   ORBSubmissionEngineData after removal: %s\n' "${after:-(removed with the package)}"
+step "2. Repair: the products are removed from the updater (the module registers on first installation only)"
+run_msiexec repair /i "$package" REINSTALL=ALL REINSTALLMODE=omus
+report
+
+step "3. Uninstall"
+run_msiexec uninstall /x "$package"
+report
+
+step "4. Install again, with a later step of the installation failing: everything rolls back"
+run_msiexec failed-install /i "$package" DEMOFAILURE=1
+report
 
 wineserver -k 2>/dev/null || true
 step "Done. Full installer logs: $logs"

@@ -2,8 +2,8 @@
 # Installs the Debian packages the build, the tests and the demo need; does nothing (quietly)
 # when they are all there already.
 set -eu
-packages="cmake ninja-build g++ clang g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
-          wine wine64 wixl msitools googletest libssl-dev"
+packages="cmake ninja-build g++ clang libclang-rt-14-dev libssl-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686
+          binutils-mingw-w64-x86-64 wine wine64 wixl msitools googletest"
 missing=
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
