@@ -1,7 +1,7 @@
 #include "support/catchconvention.h"
 
 #include "tests/common/process.h"
-#include "tests/support/tracecapture.h"
+#include "tests/common/tracecapture.h"
 
 #include <gtest/gtest.h>
 

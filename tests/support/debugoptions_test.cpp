@@ -3,7 +3,7 @@
 
 #include "tests/common/registry.h"
 #include "tests/support/allocation.h"
-#include "tests/support/tracecapture.h"
+#include "tests/common/tracecapture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,7 +1,7 @@
 #include "support/memory.h"
 
 #include "tests/support/allocation.h"
-#include "tests/support/tracecapture.h"
+#include "tests/common/tracecapture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -4,7 +4,7 @@
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
 #include "tests/support/allocation.h"
-#include "tests/support/tracecapture.h"
+#include "tests/common/tracecapture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

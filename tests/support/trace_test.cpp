@@ -5,7 +5,7 @@
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
-#include "tests/support/tracecapture.h"
+#include "tests/common/tracecapture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "tests/support/tracecapture.h"
+#include "tests/common/tracecapture.h"
 
 #include "support/trace.h"
 #include "tests/common/files.h"
