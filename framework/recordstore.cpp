@@ -161,6 +161,19 @@ uint32_t CRecordStore::GetCount() const noexcept
     return m_dwCount;
 }
 
+bool CRecordStore::GetRecords(std::vector<SRecordView>& views) const noexcept
+{
+    views.clear();
+    try {
+        for (const SRecord* record = m_pFirst; record != nullptr; record = record->pNext)
+            views.push_back({record->abHead, record->GetType(), record->GetDataSize(), record->pbData.get()});
+    } catch (const std::bad_alloc&) {
+        views.clear();
+        return false;
+    }
+    return true;
+}
+
 const CRecordStore::SRecord* CRecordStore::Find(const char* name, uint32_t type) const noexcept
 {
     for (const SRecord* record = m_pFirst; record != nullptr; record = record->pNext) {

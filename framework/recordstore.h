@@ -142,6 +142,21 @@ public:
     // The number of records as written to the header; a load sets it from the file's header.
     uint32_t GetCount() const noexcept;
 
+    // One record as the store holds it, deciphered, for diagnostic tools.
+    struct SRecordView
+    {
+        const uint8_t* pbName;  // the 32-byte name field; one without a terminator matches no lookup
+        uint32_t dwType;        // any type: records of types this module does not know are kept
+        uint32_t cbData;        // D, the data size in the record's head
+        const uint8_t* pbData;  // the D data bytes, zero fill included
+    };
+    // Every record in list order: newest first, the order Save writes them, and so the reverse
+    // of the file they were loaded from. After a load that stopped at a damaged record these are
+    // the records read before it, which may be fewer than GetCount. The views point into the
+    // store and stay valid until it is next changed, loaded or destroyed. False, with views
+    // empty, when memory runs out.
+    bool GetRecords(std::vector<SRecordView>& views) const noexcept;
+
 private:
     struct SRecord;
 

@@ -555,3 +555,49 @@ TEST_F(RecordStoreTest, RandomDamageNeverBreaksTheStore)
         EXPECT_EQ(s.Save(saved), RS_SUCCESS);
     }
 }
+
+// The views show each record's head fields and data as the file holds them, newest first.
+TEST_F(RecordStoreTest, GetRecordsListsEveryRecordNewestFirst)
+{
+    std::vector<CRecordStore::SRecordView> views = {{nullptr, 0, 0, nullptr}};
+    ASSERT_TRUE(store.GetRecords(views));
+    EXPECT_TRUE(views.empty());
+
+    Record unterminated = MakeRecord(std::string(32, 'N'), 1, 8, {5, 0, 0, 0});
+    const std::vector<Record> records = {
+        StringRecord("Path", "C:\\Temp\\x", 16),
+        MakeRecord("Opaque", 7, 16, oracle::FromHex("00112233445566778899AABBCCDDEEFF")),
+        DwordRecord("Install", 1),
+        unterminated,
+    };
+    const Bytes file = Encode(4, records);
+    ASSERT_EQ(store.Load(file.data(), file.size(), true), RS_SUCCESS);
+    ASSERT_TRUE(store.GetRecords(views));
+    ASSERT_EQ(views.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const Record& expected = records[3 - i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Bytes(views[i].pbName, views[i].pbName + 32), Bytes(expected.head.begin(), expected.head.begin() + 32));
+        EXPECT_EQ(views[i].dwType, expected.Type());
+        EXPECT_EQ(views[i].cbData, expected.Size());
+        EXPECT_EQ(Bytes(views[i].pbData, views[i].pbData + views[i].cbData), expected.data);
+    }
+
+    // A set puts its record first and a replaced record disappears.
+    ASSERT_EQ(store.SetString("Install", "yes"), RS_SUCCESS);
+    ASSERT_TRUE(store.GetRecords(views));
+    ASSERT_EQ(views.size(), 4u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(views[0].pbName), "Install");
+    EXPECT_EQ(views[0].dwType, uint32_t(RECORD_TYPE_STRING));
+    EXPECT_STREQ(reinterpret_cast<const char*>(views[0].pbData), "yes");
+    EXPECT_STREQ(reinterpret_cast<const char*>(views[3].pbName), "Path");
+
+    // A load that stops at a damaged record leaves the records before it, fewer than the count.
+    Bytes damaged = Encode(3, {DwordRecord("First", 11), StringRecord("Second", "2", 8)});
+    ASSERT_EQ(store.Load(damaged.data(), damaged.size(), true), RS_BAD_FORMAT);
+    ASSERT_TRUE(store.GetRecords(views));
+    ASSERT_EQ(views.size(), 2u);
+    EXPECT_EQ(store.GetCount(), 3u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(views[0].pbName), "Second");
+    EXPECT_STREQ(reinterpret_cast<const char*>(views[1].pbName), "First");
+}
