@@ -1,0 +1,222 @@
+// The command table, the shared command-line parser and the help texts.
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "command.h"
+
+namespace inspector {
+
+namespace {
+
+const char PROGRAM[] = "submca-inspect";
+
+// One entry per command, in the order the help lists them.
+const SCommand* const g_apCommands[] = {
+    &g_scdCommand,
+    &g_recordsCommand,
+};
+
+const char OVERVIEW[] = "submca-inspect reads the files that the submca installer module leaves on a machine and\n"
+                        "explains them: the submission control file SCD.xml in the engine's data folder (plain XML,\n"
+                        "or the enciphered container it becomes after the update) and the framework's record files\n"
+                        "in the temporary folder between installer phases (the per-sequence data file\n"
+                        "SUB_PR_Action.dat and the shared property file krvlprop.dat).\n";
+
+const char EXIT_STATUSES[] = "Exit status, for every command:\n"
+                             "  0  the module reads the file as shown, or the command did its work\n"
+                             "  1  the module would refuse the file or treat it as missing (damaged, cut short,\n"
+                             "     wrong kind of file); one line on standard error says why\n"
+                             "  2  the command line is wrong\n"
+                             "  3  a file could not be read or written\n";
+
+const SCommand* FindCommand(const std::string& name)
+{
+    for (const SCommand* command : g_apCommands) {
+        if (name == command->pszName)
+            return command;
+    }
+    return nullptr;
+}
+
+const SOption* FindOption(const SCommand& command, const std::string& name)
+{
+    for (const SOption& option : command.options) {
+        if (name == option.pszName)
+            return &option;
+    }
+    return nullptr;
+}
+
+bool IsHelpRequest(const std::string& argument)
+{
+    return argument == "--help" || argument == "-h";
+}
+
+void WriteCommandHelp(std::ostream& out, const SCommand& command)
+{
+    out << "usage:";
+    const char* line = command.pszSynopsis;
+    while (*line != '\0') {
+        const char* end = std::strchr(line, '\n');
+        const size_t length = end ? size_t(end - line) : std::strlen(line);
+        out << (line == command.pszSynopsis ? " " : "       ") << PROGRAM << ' ';
+        out.write(line, std::streamsize(length));
+        out << '\n';
+        line += length + (end ? 1 : 0);
+    }
+    out << '\n' << command.pszDescription;
+    if (!command.options.empty()) {
+        out << "\nOptions:\n";
+        for (const SOption& option : command.options) {
+            std::string name = option.pszName;
+            if (option.pszValueName != nullptr)
+                name += std::string(" ") + option.pszValueName;
+            name.resize(name.size() < 16 ? 16 : name.size() + 1, ' ');
+            out << "  " << name << option.pszHelp << '\n';
+        }
+    }
+}
+
+void WriteOverview(std::ostream& out)
+{
+    out << OVERVIEW << "\nusage: " << PROGRAM << " COMMAND [OPTIONS] FILE\n       " << PROGRAM
+        << " help [COMMAND]\n\nCommands:\n";
+    for (const SCommand* command : g_apCommands) {
+        std::string name = command->pszName;
+        name.resize(10, ' ');
+        out << "  " << name << command->pszSummary << '\n';
+    }
+    out << '\n' << EXIT_STATUSES;
+}
+
+void WriteFullHelp(std::ostream& out)
+{
+    WriteOverview(out);
+    for (const SCommand* command : g_apCommands) {
+        out << "\n" << std::string(72, '-') << "\n";
+        WriteCommandHelp(out, *command);
+    }
+}
+
+int UsageError(SConsole& console, const std::string& message, const SCommand* command)
+{
+    const std::string hint =
+        command ? std::string(PROGRAM) + " " + command->pszName + " --help" : std::string(PROGRAM) + " --help";
+    return Fail(console, INSPECT_USAGE, "", message + " (see '" + hint + "')");
+}
+
+// Splits the arguments after the command name into options and operands; "--" ends the options.
+int Parse(const SCommand& command, const std::vector<std::string>& arguments, SInvocation& invocation,
+          SConsole& console)
+{
+    bool optionsEnded = false;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            invocation.operands.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const SOption* option = FindOption(command, argument);
+        if (option == nullptr)
+            return UsageError(console, "unknown option '" + argument + "' for " + command.pszName, &command);
+        if (invocation.Has(option->pszName))
+            return UsageError(console, "option '" + argument + "' given twice", &command);
+        std::string value;
+        if (option->pszValueName != nullptr) {
+            if (i + 1 == arguments.size())
+                return UsageError(console, "option '" + argument + "' needs " + option->pszValueName, &command);
+            value = arguments[++i];
+        }
+        invocation.options[option->pszName] = value;
+    }
+    const size_t count = invocation.operands.size();
+    if (count < command.cMinOperands)
+        return UsageError(console, std::string(command.pszName) + ": FILE missing", &command);
+    if (count > command.cMaxOperands)
+        return UsageError(console,
+                          std::string(command.pszName) + ": unexpected argument '" +
+                              invocation.operands[command.cMaxOperands] + "'",
+                          &command);
+    return INSPECT_OK;
+}
+
+// Reports a failure that escaped a command; the report itself must not throw again.
+int FailWithoutThrowing(SConsole& console, const char* what) noexcept
+{
+    try {
+        console.err << PROGRAM << ": " << what << '\n';
+    } catch (...) {
+    }
+    return INSPECT_IO_ERROR;
+}
+
+int RunCommandLine(const std::vector<std::string>& arguments, SConsole& console)
+{
+    if (arguments.empty())
+        return UsageError(console, "no command given", nullptr);
+    const std::string& first = arguments[0];
+    if (IsHelpRequest(first) || first == "help") {
+        if (arguments.size() == 1) {
+            WriteFullHelp(console.out);
+            return INSPECT_OK;
+        }
+        const SCommand* command = FindCommand(arguments[1]);
+        if (command == nullptr || arguments.size() > 2)
+            return UsageError(console, "help takes one command name", nullptr);
+        WriteCommandHelp(console.out, *command);
+        return INSPECT_OK;
+    }
+    const SCommand* command = FindCommand(first);
+    if (command == nullptr)
+        return UsageError(console, "unknown command '" + first + "'", nullptr);
+    for (size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i) {
+        if (IsHelpRequest(arguments[i])) {
+            WriteCommandHelp(console.out, *command);
+            return INSPECT_OK;
+        }
+    }
+    SInvocation invocation;
+    const int status = Parse(*command, arguments, invocation, console);
+    if (status != INSPECT_OK)
+        return status;
+    return command->pfnRun(invocation, console);
+}
+
+} // namespace
+
+const std::string* SInvocation::Value(const char* option) const
+{
+    const auto found = options.find(option);
+    return found == options.end() ? nullptr : &found->second;
+}
+
+int Fail(SConsole& console, int status, const std::string& subject, const std::string& message)
+{
+    // On a console the report written so far comes before the message.
+    console.out.flush();
+    console.err << PROGRAM << ": ";
+    if (!subject.empty())
+        console.err << subject << ": ";
+    console.err << message << '\n';
+    return status;
+}
+
+int Run(const std::vector<std::string>& arguments, SConsole& console) noexcept
+{
+    try {
+        const int status = RunCommandLine(arguments, console);
+        console.out.flush();
+        return status;
+    } catch (const std::bad_alloc&) {
+        return FailWithoutThrowing(console, "out of memory");
+    } catch (const std::exception& exception) {
+        return FailWithoutThrowing(console, exception.what());
+    }
+}
+
+} // namespace inspector

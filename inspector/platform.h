@@ -1,0 +1,26 @@
+// The few operating-system services the tool needs, one implementation per platform. Paths are
+// UTF-8. On failure reason gets a short stable text ("no such file", "access denied", "is a
+// folder", ...) that the commands put into their one-line messages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace inspector {
+
+// The whole file; refused when it is larger than maxSize bytes.
+bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason);
+
+// Writes a new file next to path and then moves it over path, so a failed write leaves an
+// existing file as it was.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason);
+
+// Whether both paths name one existing file (also through links or other spellings).
+bool IsSameFile(const std::string& first, const std::string& second);
+
+// Bytes from the system's cryptographic random source.
+bool GetRandomBytes(uint8_t* buffer, size_t size, std::string& reason);
+
+} // namespace inspector

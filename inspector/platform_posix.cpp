@@ -1,0 +1,171 @@
+#include "platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace inspector {
+
+namespace {
+
+std::string ReasonFor(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return "no such file";
+    case EACCES:
+    case EPERM:
+        return "access denied";
+    case EISDIR:
+        return "is a folder";
+    default:
+        return "system error " + std::to_string(error);
+    }
+}
+
+// Closes on every path and keeps errno as the failing call left it.
+class CDescriptor
+{
+public:
+    explicit CDescriptor(int fd) noexcept : m_fd(fd) {}
+    ~CDescriptor()
+    {
+        if (m_fd >= 0) {
+            const int saved = errno;
+            close(m_fd);
+            errno = saved;
+        }
+    }
+    CDescriptor(const CDescriptor&) = delete;
+    CDescriptor& operator=(const CDescriptor&) = delete;
+
+    int Get() const noexcept { return m_fd; }
+    // Closes now, reporting whether the close succeeded.
+    bool Close() noexcept
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const uint8_t* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+} // namespace
+
+bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason)
+{
+    CDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+        reason = ReasonFor(errno);
+        return false;
+    }
+    struct stat status;
+    if (fstat(file.Get(), &status) != 0) {
+        reason = ReasonFor(errno);
+        return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        reason = "is a folder";
+        return false;
+    }
+    // The size is checked while reading too: a device or a growing file has no reliable size.
+    std::vector<uint8_t> content;
+    uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t got = read(file.Get(), buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            reason = errno == EISDIR ? "is a folder" : "cannot be read (" + ReasonFor(errno) + ")";
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (content.size() + size_t(got) > maxSize) {
+            reason = "larger than " + std::to_string(maxSize) + " bytes, more than this tool reads";
+            return false;
+        }
+        content.insert(content.end(), buffer, buffer + got);
+    }
+    bytes.swap(content);
+    return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason)
+{
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = path + ".inspect-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    CDescriptor file(fd);
+    if (file.Get() < 0) {
+        reason = "cannot be created (" + ReasonFor(errno) + ")";
+        return false;
+    }
+    if (!WriteAll(file.Get(), bytes.data(), bytes.size()) || fsync(file.Get()) != 0 || !file.Close()) {
+        reason = "cannot be written (" + ReasonFor(errno) + ")";
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        reason = "cannot be replaced (" + ReasonFor(errno) + ")";
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool IsSameFile(const std::string& first, const std::string& second)
+{
+    struct stat a;
+    struct stat b;
+    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+bool GetRandomBytes(uint8_t* buffer, size_t size, std::string& reason)
+{
+    CDescriptor source(open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+    if (source.Get() < 0) {
+        reason = "/dev/urandom: " + ReasonFor(errno);
+        return false;
+    }
+    while (size > 0) {
+        const ssize_t got = read(source.Get(), buffer, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            reason = "/dev/urandom cannot be read";
+            return false;
+        }
+        buffer += got;
+        size -= size_t(got);
+    }
+    return true;
+}
+
+} // namespace inspector

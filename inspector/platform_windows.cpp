@@ -1,0 +1,188 @@
+#include "platform.h"
+
+#include <wincrypt.h>
+#include <windows.h>
+
+namespace inspector {
+
+namespace {
+
+std::wstring Widen(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], length);
+    return wide;
+}
+
+std::string ReasonFor(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return "no such file";
+    case ERROR_ACCESS_DENIED:
+        return "access denied";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return "in use by another program";
+    default:
+        return "system error " + std::to_string(error);
+    }
+}
+
+// Closes on every path and keeps the thread's last error as the failing call left it.
+class CHandle
+{
+public:
+    explicit CHandle(HANDLE handle) noexcept : m_hHandle(handle) {}
+    ~CHandle() { Close(); }
+    CHandle(const CHandle&) = delete;
+    CHandle& operator=(const CHandle&) = delete;
+
+    bool IsValid() const noexcept { return m_hHandle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const noexcept { return m_hHandle; }
+    void Reset(HANDLE handle) noexcept
+    {
+        Close();
+        m_hHandle = handle;
+    }
+    // Closes now; the last error is kept.
+    void Close() noexcept
+    {
+        if (IsValid()) {
+            const DWORD error = GetLastError();
+            CloseHandle(m_hHandle);
+            SetLastError(error);
+            m_hHandle = INVALID_HANDLE_VALUE;
+        }
+    }
+
+private:
+    HANDLE m_hHandle;
+};
+
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WriteAll(HANDLE file, const uint8_t* data, size_t size)
+{
+    while (size > 0) {
+        const DWORD chunk = size > 0x100000 ? 0x100000 : DWORD(size);
+        DWORD written = 0;
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool GetIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& information)
+{
+    // No access rights are needed to read the identity; backup semantics allows folders.
+    const CHandle file(CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file.IsValid() && GetFileInformationByHandle(file.Get(), &information);
+}
+
+} // namespace
+
+bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason)
+{
+    const std::wstring widePath = Widen(path);
+    if (IsFolder(widePath)) {
+        reason = "is a folder";
+        return false;
+    }
+    const CHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+        reason = ReasonFor(GetLastError());
+        return false;
+    }
+    std::vector<uint8_t> content;
+    uint8_t buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr)) {
+            reason = "cannot be read (" + ReasonFor(GetLastError()) + ")";
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (content.size() + got > maxSize) {
+            reason = "larger than " + std::to_string(maxSize) + " bytes, more than this tool reads";
+            return false;
+        }
+        content.insert(content.end(), buffer, buffer + got);
+    }
+    bytes.swap(content);
+    return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason)
+{
+    const std::wstring widePath = Widen(path);
+    std::wstring temporary;
+    CHandle file(INVALID_HANDLE_VALUE);
+    for (int attempt = 0; attempt < 100 && !file.IsValid(); ++attempt) {
+        temporary = widePath + L".inspect-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+        file.Reset(
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.IsValid() && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (!file.IsValid()) {
+        reason = "cannot be created (" + ReasonFor(GetLastError()) + ")";
+        return false;
+    }
+    if (!WriteAll(file.Get(), bytes.data(), bytes.size()) || !FlushFileBuffers(file.Get())) {
+        reason = "cannot be written (" + ReasonFor(GetLastError()) + ")";
+        file.Close();
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    file.Close();
+    if (!MoveFileExW(temporary.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        reason = "cannot be replaced (" + ReasonFor(GetLastError()) + ")";
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool IsSameFile(const std::string& first, const std::string& second)
+{
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    return GetIdentity(first, a) && GetIdentity(second, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool GetRandomBytes(uint8_t* buffer, size_t size, std::string& reason)
+{
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        reason = "CryptAcquireContextW failed (" + ReasonFor(GetLastError()) + ")";
+        return false;
+    }
+    const BOOL generated = CryptGenRandom(provider, DWORD(size), buffer);
+    const DWORD error = GetLastError();
+    CryptReleaseContext(provider, 0);
+    if (!generated) {
+        reason = "CryptGenRandom failed (" + ReasonFor(error) + ")";
+        return false;
+    }
+    return true;
+}
+
+} // namespace inspector
