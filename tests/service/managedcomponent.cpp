@@ -1,0 +1,168 @@
+// A shared-runtime component for the tests of the module lifetime manager. Its factory is a
+// managed one, unless the DLL's file name starts with "plain": then it answers no interface to
+// the managed-factory query. Its objects hold the owner they were created for and report their
+// release to it with the DLL's own handle. A test can hold a managed creation halfway (see
+// HoldCreations) and read how often "GetObjectCount" was asked.
+#include "support/modulelifetime.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace
+{
+
+// Object id and interface id of the one object the component makes.
+// {C54E0B7A-2F39-4D81-9A6C-1E7D3B05F982}
+const KRVGUID kTestObjectId = {0xC54E0B7A, 0x2F39, 0x4D81, {0x9A, 0x6C, 0x1E, 0x7D, 0x3B, 0x05, 0xF9, 0x82}};
+
+HMODULE g_hModule = nullptr;
+bool g_bPlainFactory = false;
+LONG g_nLiveObjects = 0;
+LONG g_nObjectCountQueries = 0;
+HANDLE g_hCreationEntered = nullptr;
+HANDLE g_hCreationProceed = nullptr;
+
+bool Same(const KRVGUID& left, const KRVGUID& right)
+{
+    return std::memcmp(&left, &right, sizeof(KRVGUID)) == 0;
+}
+
+class CTestObject final : public IKrvBase
+{
+public:
+    explicit CTestObject(sr::IModuleLifetimeMgr* owner) : m_pOwner(owner)
+    {
+        if (m_pOwner)
+            m_pOwner->AddRef();
+        InterlockedIncrement(&g_nLiveObjects);
+    }
+
+    KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
+    {
+        if (!object)
+            return KRV_E_INVALIDARG;
+        *object = Same(interfaceId, kTestObjectId) ? this : nullptr;
+        if (!*object)
+            return KRV_E_NOINTERFACE;
+        AddRef();
+        return KRV_S_OK;
+    }
+    unsigned long AddRef() override { return static_cast<unsigned long>(InterlockedIncrement(&m_nRefs)); }
+    unsigned long Release() override
+    {
+        const LONG refs = InterlockedDecrement(&m_nRefs);
+        if (refs == 0)
+            delete this;
+        return static_cast<unsigned long>(refs);
+    }
+
+private:
+    ~CTestObject()
+    {
+        InterlockedDecrement(&g_nLiveObjects);
+        if (!m_pOwner)
+            return;
+        m_pOwner->DecrementModuleObjectCount(g_hModule);
+        m_pOwner->Release();
+    }
+
+    LONG m_nRefs = 1;
+    sr::IModuleLifetimeMgr* m_pOwner;
+};
+
+class CFactory final : public IKrvManagedFactory
+{
+public:
+    KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
+    {
+        if (!object)
+            return KRV_E_INVALIDARG;
+        *object = !g_bPlainFactory && Same(interfaceId, IID_KrvManagedFactory) ? this : nullptr;
+        if (!*object)
+            return KRV_E_NOINTERFACE;
+        AddRef();
+        return KRV_S_OK;
+    }
+    unsigned long AddRef() override { return static_cast<unsigned long>(InterlockedIncrement(&m_nRefs)); }
+    unsigned long Release() override
+    {
+        const LONG refs = InterlockedDecrement(&m_nRefs);
+        if (refs == 0)
+            delete this;
+        return static_cast<unsigned long>(refs);
+    }
+
+    KRVRESULT CreateInstance(const KRVGUID& interfaceId, void** object) override
+    {
+        return Create(interfaceId, object, nullptr);
+    }
+
+    KRVRESULT CreateManagedInstance(const KRVGUID& interfaceId, void** object, sr::IModuleLifetimeMgr* owner) override
+    {
+        if (g_hCreationEntered) {
+            SetEvent(g_hCreationEntered);
+            WaitForSingleObject(g_hCreationProceed, INFINITE);
+        }
+        return Create(interfaceId, object, owner);
+    }
+
+private:
+    static KRVRESULT Create(const KRVGUID& interfaceId, void** object, sr::IModuleLifetimeMgr* owner)
+    {
+        if (!object)
+            return KRV_E_INVALIDARG;
+        *object = nullptr;
+        if (!Same(interfaceId, kTestObjectId))
+            return KRV_E_NOINTERFACE;
+        *object = new (std::nothrow) CTestObject(owner);
+        return *object ? KRV_S_OK : KRV_E_OUTOFMEMORY;
+    }
+
+    LONG m_nRefs = 1;
+};
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
+{
+    if (reason != DLL_PROCESS_ATTACH)
+        return TRUE;
+    g_hModule = instance;
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(instance, path, MAX_PATH);
+    const wchar_t* name = std::wcsrchr(path, L'\\');
+    g_bPlainFactory = _wcsnicmp(name ? name + 1 : path, L"plain", 5) == 0;
+    return TRUE;
+}
+
+extern "C" KRVRESULT __stdcall GetFactory(const KRVGUID& objectId, IKrvFactory** factory)
+{
+    if (!factory)
+        return KRV_E_INVALIDARG;
+    *factory = nullptr;
+    if (!Same(objectId, kTestObjectId))
+        return KRV_E_NOINTERFACE;
+    *factory = new (std::nothrow) CFactory();
+    return *factory ? KRV_S_OK : KRV_E_OUTOFMEMORY;
+}
+
+extern "C" long __stdcall GetObjectCount()
+{
+    InterlockedIncrement(&g_nObjectCountQueries);
+    return g_nLiveObjects;
+}
+
+// From now on a managed creation signals entered and waits for proceed (null: no more holding).
+extern "C" void __stdcall HoldCreations(HANDLE entered, HANDLE proceed)
+{
+    g_hCreationProceed = proceed;
+    g_hCreationEntered = entered;
+}
+
+extern "C" long __stdcall ObjectCountQueries()
+{
+    return g_nObjectCountQueries;
+}

@@ -1,0 +1,401 @@
+// The module lifetime manager: one table entry per library, counted objects, unloading after ten
+// idle minutes (on a clock of the test's own), the trust check, and the module's own manager.
+#include "support/dlllifetimemgr.h"
+#include "support/modulelifetime.h"
+#include "support/trace.h"
+#include "testpaths.h"
+#include "tests/common/files.h"
+#include "tests/common/process.h"
+#include "tests/common/tracecapture.h"
+#include "tests/service/sharedruntime.h"
+#include "update/engineinterfaces.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+using srKrv::CDLLLifetimeMgrLocal;
+using testsupport::Narrow;
+using Lines = std::vector<std::string>;
+
+namespace
+{
+
+// {C54E0B7A-2F39-4D81-9A6C-1E7D3B05F982}, the test components' object.
+const KRVGUID kTestObjectId = {0xC54E0B7A, 0x2F39, 0x4D81, {0x9A, 0x6C, 0x1E, 0x7D, 0x3B, 0x05, 0xF9, 0x82}};
+
+const std::string kInfo = "Information : ";
+const std::string kIncrement =
+    "long __thiscall srKrv::CDLLLifetimeMgrLocal::CKrvModuleInfo::IncrementManagedObjectCount(void) throw() : ";
+const std::string kDecrement =
+    "long __thiscall srKrv::CDLLLifetimeMgrLocal::CKrvModuleInfo::DecrementManagedObjectCount(void) throw() : ";
+const std::string kAdded = "unsigned long __thiscall srKrv::CDLLLifetimeMgrLocal::addModule(const wchar_t *,bool,bool,"
+                           "class srKrv::CDLLLifetimeMgrLocal::CKrvModuleInfo *&) throw() :  : Module ";
+const std::string kCreated = "unsigned long __thiscall srKrv::CDLLLifetimeMgrLocal::createObject(class "
+                             "srKrv::CDLLLifetimeMgrLocal::CKrvModuleInfo *,const struct KRVGUID &,const struct "
+                             "KRVGUID &,class sr::IModuleLifetimeMgr *,void **) throw() :  : Object created in module ";
+const std::string kReleased = "unsigned long __thiscall srKrv::CDLLLifetimeMgrLocal::GarbageCollection(struct "
+                              "HINSTANCE__ *) throw() :  : Module ";
+const std::string kNotReleased =
+    "Warning : __thiscall srKrv::CDLLLifetimeMgrLocal::~CDLLLifetimeMgrLocal(void) throw() : Module ";
+const std::string kRefused = "Error : bool __thiscall srKrv::CDLLLifetimeMgrLocal::performTrustCheck(const wchar_t "
+                             "*,bool) throw() : m_pVerifyTrustBase->VerifyFile() == srVerifyTrust::eVerifyError";
+
+DWORD g_dwNow = 0;
+
+DWORD WINAPI TestClock()
+{
+    return g_dwNow;
+}
+
+std::string Thread()
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08lX", GetCurrentThreadId());
+    return text;
+}
+
+// The owner the managed objects report to: forwards their reports to one manager.
+class COwner final : public sr::IModuleLifetimeMgr
+{
+public:
+    explicit COwner(CDLLLifetimeMgrLocal& manager) : m_manager(manager) {}
+
+    KRVRESULT QueryInterface(const KRVGUID&, void**) override { return KRV_E_NOINTERFACE; }
+    unsigned long AddRef() override { return static_cast<unsigned long>(++m_nRefs); }
+    unsigned long Release() override { return static_cast<unsigned long>(--m_nRefs); }
+    KRVRESULT CreateObject(HINSTANCE, const KRVGUID&, const KRVGUID&, DWORD, void**) override { return KRV_E_NOTIMPL; }
+    KRVRESULT CreateObject(HINSTANCE, const KRVGUID&, const KRVGUID&, void**) override { return KRV_E_NOTIMPL; }
+    KRVRESULT CreateObject(const wchar_t*, const KRVGUID&, const KRVGUID&, DWORD, void**) override
+    {
+        return KRV_E_NOTIMPL;
+    }
+    KRVRESULT CreateObject(const char*, const KRVGUID&, const KRVGUID&, DWORD, void**) override
+    {
+        return KRV_E_NOTIMPL;
+    }
+    KRVRESULT CreateObject(const wchar_t*, const KRVGUID&, const KRVGUID&, void**) override { return KRV_E_NOTIMPL; }
+    KRVRESULT CreateObject(const char*, const KRVGUID&, const KRVGUID&, void**) override { return KRV_E_NOTIMPL; }
+    KRVRESULT DecrementModuleObjectCount(HINSTANCE module) override
+    {
+        return m_manager.DecrementModuleObjectCount(module);
+    }
+    KRVRESULT IncrementModuleObjectCount(HINSTANCE module) override
+    {
+        return m_manager.IncrementModuleObjectCount(module);
+    }
+
+    long References() const { return m_nRefs; }
+
+private:
+    CDLLLifetimeMgrLocal& m_manager;
+    long m_nRefs = 0;
+};
+
+class ModuleLifetimeTest : public testing::Test
+{
+protected:
+    ModuleLifetimeTest() : m_sFolder(testsupport::MakeScratchFolder(L"lifetime\\" + TestName()))
+    {
+        g_DebugOutput.SetAppendNewLine(1);
+        g_dwNow = 1000;
+    }
+    ~ModuleLifetimeTest() override { g_DebugOutput.SetAppendNewLine(0); }
+
+    static std::wstring TestName()
+    {
+        return testsupport::Widen(testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+
+    std::wstring Copy(const wchar_t* built, const wchar_t* name) const
+    {
+        const std::wstring path = m_sFolder + L"\\" + name;
+        EXPECT_TRUE(CopyFileW(built, path.c_str(), FALSE));
+        return path;
+    }
+
+    IKrvBase* Create(CDLLLifetimeMgrLocal& manager, const std::wstring& path, KRVRESULT expected = KRV_S_OK)
+    {
+        void* object = nullptr;
+        EXPECT_EQ(expected, manager.CreateObject(path.c_str(), kTestObjectId, kTestObjectId, false, false,
+                                                 &Owner(manager), &object));
+        return static_cast<IKrvBase*>(object);
+    }
+
+    COwner& Owner(CDLLLifetimeMgrLocal& manager)
+    {
+        if (!m_pOwner)
+            m_pOwner = std::make_unique<COwner>(manager);
+        return *m_pOwner;
+    }
+
+    // The manager's lines, without the registry's and the verifier's.
+    Lines Take()
+    {
+        Lines lines;
+        for (const std::string& line : testsupport::SplitLines(m_capture.Take()))
+            if (line.find("srKrv::") != std::string::npos)
+                lines.push_back(line);
+        return lines;
+    }
+
+    static bool IsLoaded(const std::wstring& path) { return GetModuleHandleW(path.c_str()) != nullptr; }
+
+    std::wstring m_sFolder;
+    std::unique_ptr<COwner> m_pOwner;
+    supporttest::CTraceCapture m_capture;
+};
+
+TEST_F(ModuleLifetimeTest, CountsManagedObjectsAndUnloadsAfterTenIdleMinutes)
+{
+    const std::wstring first = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"first.dll");
+    const std::wstring second = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"second.dll");
+    const std::string a = Narrow(first);
+    const std::string b = Narrow(second);
+    const std::string thread = Thread();
+    {
+        CDLLLifetimeMgrLocal manager(TestClock);
+        IKrvBase* one = Create(manager, first);
+        IKrvBase* two = Create(manager, first);
+        IKrvBase* other = Create(manager, second);
+        ASSERT_TRUE(one && two && other);
+        EXPECT_EQ(3, Owner(manager).References());
+        EXPECT_EQ((Lines{kInfo + kAdded + a + " loaded on thread " + thread,
+                         kInfo + kIncrement + "Incremented module " + a + " to count 1",
+                         kInfo + kCreated + a + " on thread " + thread + ".",
+                         kInfo + kAdded + a + " loaded on thread " + thread,
+                         kInfo + kIncrement + "Incremented module " + a + " to count 2",
+                         kInfo + kCreated + a + " on thread " + thread + ".",
+                         kInfo + kAdded + b + " loaded on thread " + thread,
+                         kInfo + kIncrement + "Incremented module " + b + " to count 1",
+                         kInfo + kCreated + b + " on thread " + thread + "."}),
+                  Take());
+
+        g_dwNow = 5000;
+        one->Release();
+        two->Release();
+        EXPECT_EQ((Lines{kInfo + kDecrement + "Decremented module " + a + " to count 1",
+                         kInfo + kDecrement + "Decremented module " + a + " to count 0"}),
+                  Take());
+
+        // The other component's release collects: ten minutes to the millisecond keep the first.
+        g_dwNow = 5000 + 600000;
+        other->Release();
+        EXPECT_TRUE(IsLoaded(first));
+        other = Create(manager, second);
+        g_dwNow = 5000 + 600001;
+        Take();
+        other->Release();
+        EXPECT_FALSE(IsLoaded(first)) << "the second load's reference went at once, the first with the entry";
+        EXPECT_EQ((Lines{kInfo + kReleased + a + " Released on thread " + thread,
+                         kInfo + kDecrement + "Decremented module " + b + " to count 0"}),
+                  Take());
+        EXPECT_EQ(0, Owner(manager).References());
+    }
+    // Still in the table when the manager goes, idle for less than ten minutes: left loaded.
+    EXPECT_EQ((Lines{kNotReleased + b + " not released (count = 0) => potential memory leak."}), Take());
+    EXPECT_TRUE(IsLoaded(second));
+    FreeLibrary(GetModuleHandleW(second.c_str()));
+}
+
+// The clock wraps after 49.7 days: a count that reached 0 before the wrap is idle after it.
+TEST_F(ModuleLifetimeTest, IdleTimeIsMeasuredAcrossTheClocksWrap)
+{
+    struct Case {
+        DWORD zero;
+        DWORD now;
+        bool unloaded;
+    };
+    const Case cases[] = {
+        {0, 600000, false},
+        {0, 600002, true},
+        {0xFFFFFF00, 0xFFFFFF00 + 100, false},
+        {0xFFFFFF00, 0x00000100, true},
+        {0x00001000, 0x00000100, false},
+    };
+    const std::wstring path = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"wrap.dll");
+    CDLLLifetimeMgrLocal manager(TestClock);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.now);
+        g_dwNow = c.zero;
+        Create(manager, path)->Release();
+        g_dwNow = c.now;
+        EXPECT_EQ(KRV_S_OK, manager.GarbageCollection(nullptr));
+        EXPECT_EQ(!c.unloaded, IsLoaded(path));
+    }
+}
+
+TEST_F(ModuleLifetimeTest, PlainFactoryMakesTheEntryUnmanaged)
+{
+    const std::wstring path = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"plain.dll");
+    const std::string p = Narrow(path);
+    {
+        CDLLLifetimeMgrLocal manager(TestClock);
+        IKrvBase* object = Create(manager, path);
+        ASSERT_NE(nullptr, object);
+        const HINSTANCE module = GetModuleHandleW(path.c_str());
+        const auto queries =
+            reinterpret_cast<long(__stdcall*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ObjectCountQueries")));
+        Take();
+        EXPECT_EQ(KRV_S_OK, manager.IncrementModuleObjectCount(module));
+        EXPECT_EQ(KRV_S_OK, manager.DecrementModuleObjectCount(module));
+        EXPECT_EQ((Lines{kInfo + kIncrement + "Skipped increment of module " + p + " (count 0)",
+                         kInfo + kDecrement + "Skipped decrement of module " + p + " (count 0)"}),
+                  Take());
+        const long asked = queries();
+        g_dwNow += 2 * 600000;
+        EXPECT_EQ(KRV_S_OK, manager.GarbageCollection(nullptr));
+        EXPECT_EQ(asked + 1, queries()) << "the component's own count decides";
+        EXPECT_EQ(0u, object->Release());
+        EXPECT_EQ(0, Owner(manager).References());
+    }
+    EXPECT_EQ((Lines{kNotReleased + p + " not released (count = 0) => potential memory leak."}), Take());
+    FreeLibrary(GetModuleHandleW(path.c_str()));
+}
+
+TEST_F(ModuleLifetimeTest, FailuresLoadNothingAndLeaveTheTableAsItWas)
+{
+    const std::wstring partial = Copy(SUBMCA_PARTIAL_COMPONENT_DLL, L"partial.dll");
+    const std::wstring managed = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"managed.dll");
+    std::optional<CDLLLifetimeMgrLocal> holder(std::in_place, TestClock);
+    CDLLLifetimeMgrLocal& manager = *holder;
+    void* object = nullptr;
+    EXPECT_EQ(KRV_E_INVALIDARG,
+              manager.CreateObject(managed.c_str(), kTestObjectId, kTestObjectId, false, false, nullptr, nullptr));
+    EXPECT_EQ(KRV_E_INVALIDARG, manager.CreateObject(static_cast<const wchar_t*>(nullptr), kTestObjectId, kTestObjectId,
+                                                     false, false, nullptr, &object));
+    EXPECT_EQ(nullptr, Create(manager, m_sFolder + L"\\missing.dll", KRV_E_FILENOTFOUND));
+    EXPECT_EQ(nullptr, Create(manager, partial, KRV_E_EXPORTNOTFOUND));
+    EXPECT_FALSE(IsLoaded(partial));
+    EXPECT_EQ(KRV_E_NOINTERFACE, manager.CreateObject(managed.c_str(), kTestObjectId, IID_KrvManagedFactory, false,
+                                                      false, nullptr, &object));
+    EXPECT_EQ(nullptr, object);
+    const HINSTANCE module = GetModuleHandleW(managed.c_str());
+    ASSERT_NE(nullptr, module) << "the library stays in the table after a refused object";
+    const HINSTANCE stranger = GetModuleHandleW(nullptr);
+    EXPECT_EQ(KRV_E_INVALIDARG, manager.IncrementModuleObjectCount(stranger));
+    EXPECT_EQ(KRV_E_INVALIDARG, manager.DecrementModuleObjectCount(stranger));
+    EXPECT_EQ(KRV_E_INVALIDARG,
+              manager.CreateObject(stranger, kTestObjectId, kTestObjectId, false, false, nullptr, &object));
+
+    // By handle, a library of the table; a reference held in the out value is released first.
+    EXPECT_EQ(KRV_S_OK,
+              manager.CreateObject(module, kTestObjectId, kTestObjectId, false, false, &Owner(manager), &object));
+    ASSERT_NE(nullptr, object);
+    EXPECT_EQ(KRV_S_OK,
+              manager.CreateObject(module, kTestObjectId, kTestObjectId, false, false, &Owner(manager), &object));
+    EXPECT_EQ(1, Owner(manager).References());
+    static_cast<IKrvBase*>(object)->Release();
+    holder.reset();
+    FreeLibrary(module);
+}
+
+// A creation in progress on another thread keeps every collection from unloading anything.
+TEST_F(ModuleLifetimeTest, NoCollectionWhileAnObjectIsBeingCreated)
+{
+    const std::wstring idle = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"idle.dll");
+    const std::wstring busy = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"busy.dll");
+    std::optional<CDLLLifetimeMgrLocal> holder(std::in_place, TestClock);
+    CDLLLifetimeMgrLocal& manager = *holder;
+    Create(manager, idle)->Release();
+    IKrvBase* first = Create(manager, busy);
+    const HINSTANCE busyModule = GetModuleHandleW(busy.c_str());
+    const auto hold = reinterpret_cast<void(__stdcall*)(HANDLE, HANDLE)>(
+        reinterpret_cast<void*>(GetProcAddress(busyModule, "HoldCreations")));
+    const HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE proceed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    hold(entered, proceed);
+
+    void* second = nullptr;
+    KRVRESULT created = KRV_E_UNEXPECTED;
+    std::thread creator([&] {
+        created =
+            manager.CreateObject(busy.c_str(), kTestObjectId, kTestObjectId, false, false, &Owner(manager), &second);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered, 10000));
+    g_dwNow += 600001;
+    EXPECT_EQ(KRV_S_OK, manager.GarbageCollection(nullptr));
+    EXPECT_TRUE(IsLoaded(idle));
+    SetEvent(proceed);
+    creator.join();
+    hold(nullptr, nullptr);
+    EXPECT_EQ(KRV_S_OK, manager.GarbageCollection(nullptr));
+    EXPECT_FALSE(IsLoaded(idle));
+    EXPECT_EQ(KRV_S_OK, created);
+    ASSERT_NE(nullptr, second);
+    static_cast<IKrvBase*>(second)->Release();
+    first->Release();
+    CloseHandle(entered);
+    CloseHandle(proceed);
+    holder.reset();
+    FreeLibrary(busyModule);
+}
+
+// The trust check asks the maker's verifier with the caller's option; a refused file is never
+// loaded.
+TEST_F(ModuleLifetimeTest, RefusedComponentIsNeverLoaded)
+{
+    servicetest::CSharedRuntime runtime;
+    const std::wstring path = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"checked.dll");
+    const std::string asked = "IVerifyTrustBase.VerifyFile(\"" + Narrow(path) + "\", ";
+    {
+        CDLLLifetimeMgrLocal manager(TestClock);
+        servicetest::CSharedRuntime::SetSwitch(L"srVrTrst", L"RefuseFile", L"CHECKED.DLL");
+        void* object = nullptr;
+        EXPECT_EQ(KRV_E_NOTTRUSTED, manager.CreateObject(path.c_str(), kTestObjectId, kTestObjectId, true, true,
+                                                         &Owner(manager), &object));
+        EXPECT_FALSE(IsLoaded(path));
+        EXPECT_EQ((Lines{kRefused}), Take());
+        EXPECT_EQ(asked + "true) -> eVerifyError", runtime.TrustJournal().back());
+
+        servicetest::CSharedRuntime::SetSwitch(L"srVrTrst", L"RefuseFile", L"none");
+        EXPECT_EQ(KRV_S_OK, manager.CreateObject(path.c_str(), kTestObjectId, kTestObjectId, true, false,
+                                                 &Owner(manager), &object));
+        EXPECT_EQ(asked + "false) -> eVerifyTrusted", runtime.TrustJournal().back());
+        static_cast<IKrvBase*>(object)->Release();
+    }
+    EXPECT_EQ(servicetest::kUnloadedClean, runtime.TrustJournal().back()) << "the verifier goes with the manager";
+    FreeLibrary(GetModuleHandleW(path.c_str()));
+}
+
+// The module's own manager, as the update action reaches the engine: slot 5 with flags 3, and
+// the same through the narrow path of slot 6.
+TEST_F(ModuleLifetimeTest, ModuleManagerCreatesTheEnginesConfigurationManager)
+{
+    servicetest::CSharedRuntime runtime;
+    sr::IModuleLifetimeMgr* manager = srKrv::GetModuleLifetimeMgr();
+    ASSERT_NE(nullptr, manager);
+    EXPECT_EQ(manager, srKrv::GetModuleLifetimeMgr());
+    const std::wstring engine = runtime.EnginePath();
+    void* configManager = nullptr;
+    EXPECT_EQ(KRV_S_OK,
+              manager->CreateObject(engine.c_str(), clfs::svc::IID_ConfigManager, clfs::svc::IID_ConfigManager,
+                                    sr::KRV_MODULE_TRUST_CHECK | sr::KRV_MODULE_TRUST_OPTION, &configManager));
+    ASSERT_NE(nullptr, configManager);
+    const std::string narrow = Narrow(engine);
+    void* again = nullptr;
+    EXPECT_EQ(KRV_S_OK, manager->CreateObject(narrow.c_str(), clfs::svc::IID_ConfigManager,
+                                              clfs::svc::IID_ConfigManager, 3, &again));
+    ASSERT_NE(nullptr, again);
+    EXPECT_EQ(0u, static_cast<IKrvBase*>(again)->Release());
+    EXPECT_EQ(0u, static_cast<IKrvBase*>(configManager)->Release());
+
+    // The second request finds the library in the table, but is checked all the same.
+    const Lines trust = runtime.TrustJournal();
+    const std::string asked = "IVerifyTrustBase.VerifyFile(\"" + narrow + "\", true) -> ";
+    EXPECT_EQ(1, std::count(trust.begin(), trust.end(), asked + "eVerifyTrusted"));
+    EXPECT_EQ(1, std::count(trust.begin(), trust.end(), asked + "eVerifyCached"));
+    const Lines engineCalls = runtime.EngineJournal();
+    EXPECT_EQ(1, std::count(engineCalls.begin(), engineCalls.end(), "load"));
+    void* none = nullptr;
+    EXPECT_EQ(KRV_E_INVALIDARG, manager->CreateObject(static_cast<const char*>(nullptr), clfs::svc::IID_ConfigManager,
+                                                      clfs::svc::IID_ConfigManager, &none));
+}
+
+} // namespace

@@ -1,0 +1,105 @@
+#include "tests/service/sharedruntime.h"
+
+#include "buildpaths.h"
+#include "tests/common/files.h"
+#include "tests/common/process.h"
+#include "tests/common/registry.h"
+
+#include <gtest/gtest.h>
+
+namespace servicetest
+{
+
+namespace
+{
+
+const wchar_t* const kStandinKeys[] = {L"Software\\KorvalinStandins\\srSvc", L"Software\\KorvalinStandins\\srVrTrst",
+                                       L"Software\\KorvalinStandins\\vexcore"};
+
+std::wstring TestName()
+{
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    return testsupport::Widen(std::string(test->test_suite_name()) + "." + test->name());
+}
+
+void ClearSwitches()
+{
+    for (const wchar_t* key : kStandinKeys)
+        testsupport::DeleteKeyTree(key);
+}
+
+void CopyStandin(const wchar_t* built, const std::wstring& folder, const wchar_t* fileName)
+{
+    const std::wstring source = std::wstring(SUBMCA_STANDINS_DIR) + L"\\" + built;
+    const std::wstring target = folder + L"\\" + fileName;
+    EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << testsupport::Narrow(source);
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    const std::vector<unsigned char> bytes = testsupport::ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+CSharedRuntime::CSharedRuntime()
+    : m_sDirectory(testsupport::MakeScratchFolder(L"sharedruntime\\" + TestName() + L"\\Korvalin Shared")),
+      m_sEngineDirectory(testsupport::MakeScratchFolder(L"sharedruntime\\" + TestName() + L"\\Engine"))
+{
+    ClearSwitches();
+    CopyStandin(L"srsvc\\srSvc.dll", m_sDirectory, L"srSvc.dll");
+    CopyStandin(L"srvrtrst\\srVrTrst.dll", m_sDirectory, L"srVrTrst.dll");
+    CopyStandin(L"vexcore\\vexcore.dll", m_sEngineDirectory, L"vexcore.dll");
+    testsupport::SetString(testsupport::kInstalledAppsKey, L"Shared Runtime", m_sDirectory);
+    testsupport::SetString(testsupport::kInstalledAppsKey, L"ORBSubmissionEngine", m_sEngineDirectory);
+}
+
+CSharedRuntime::~CSharedRuntime()
+{
+    ClearSwitches();
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, testsupport::kInstalledAppsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"Shared Runtime");
+        RegDeleteValueW(key, L"ORBSubmissionEngine");
+        RegCloseKey(key);
+    }
+}
+
+void CSharedRuntime::SetServices(const std::string& services) const
+{
+    testsupport::WriteFileBytes(m_sDirectory + L"\\srsvc-services.txt",
+                                std::vector<unsigned char>(services.begin(), services.end()));
+}
+
+std::string CSharedRuntime::Services() const
+{
+    return ReadText(m_sDirectory + L"\\srsvc-services.txt");
+}
+
+std::vector<std::string> CSharedRuntime::ServiceJournal() const
+{
+    return testsupport::SplitLines(ReadText(m_sDirectory + L"\\srsvc-journal.txt"));
+}
+
+std::vector<std::string> CSharedRuntime::TrustJournal() const
+{
+    return testsupport::SplitLines(ReadText(m_sDirectory + L"\\srvrtrst-journal.txt"));
+}
+
+std::vector<std::string> CSharedRuntime::EngineJournal() const
+{
+    return testsupport::SplitLines(ReadText(m_sEngineDirectory + L"\\vexcore-journal.txt"));
+}
+
+void CSharedRuntime::SetSwitch(const wchar_t* standin, const wchar_t* name, const std::wstring& value)
+{
+    testsupport::SetString((std::wstring(L"Software\\KorvalinStandins\\") + standin).c_str(), name, value);
+}
+
+void CSharedRuntime::SetSwitch(const wchar_t* standin, const wchar_t* name, DWORD value)
+{
+    testsupport::SetDword((std::wstring(L"Software\\KorvalinStandins\\") + standin).c_str(), name, value);
+}
+
+} // namespace servicetest
