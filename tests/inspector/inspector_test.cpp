@@ -1,11 +1,12 @@
 // The Windows build of submca-inspect under Wine, on files that the module's own writers leave:
 // record files written through CInstoptsDat and CPropertyData, and control-file containers
-// enciphered by this build (CryptGenRandom) and by the native build. Each command's standard
-// output is kept in the shared folder, where the inspector_builds_agree test compares it with
-// the native build's output for the same command.
+// enciphered by CSCDFile, by this build (CryptGenRandom) and by the native build. Each
+// command's standard output is kept in the shared folder, where the inspector_builds_agree test
+// compares it with the native build's output for the same command.
 #include "framework/instoptsdat.h"
 #include "framework/persistdata.h"
 #include "update/scdcontainer.h"
+#include "update/scdfile.h"
 
 #include "inspectorpaths.h"
 #include "tests/common/files.h"
@@ -216,6 +217,30 @@ TEST_F(InspectorUnderWine, ContainersOfBothBuildsDecode)
     EXPECT_EQ(toConsole.status, 0u);
     EXPECT_EQ(toConsole.out, std::string(plain.begin(), plain.end()));
     EXPECT_NE(toConsole.err.find("terminator:      ok (the content ends in a zero byte)\n"), std::string::npos);
+}
+
+// A container written by the module's own CSCDFile, as the update leaves SCD.xml.
+TEST_F(InspectorUnderWine, ContainerWrittenByCSCDFile)
+{
+    const std::vector<unsigned char> plain = FolderFile(L"plain.xml");
+    const std::wstring path = kFolder + L"\\module-SCD.xml";
+    WriteFileBytes(path, plain);
+    {
+        clfs::update::CSCDFile file;
+        ASSERT_EQ(file.Initialize(path.c_str(), false), 0);
+        ASSERT_EQ(file.Encrypt(), 0);
+    }
+    const size_t length = plain.size() + 1;
+    ASSERT_EQ(FolderFile(L"module-SCD.xml").size(), 40 + length + 8 - length % 8);
+
+    DeleteFileIfAny(kFolder + L"\\decode-module-SCD.xml.xml");
+    const SRun run = RunInspector(L"scd module-SCD.xml -o decode-module-SCD.xml.xml", L"decode-module-SCD.xml");
+    EXPECT_EQ(run.status, 0u) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("stored length L: " + std::to_string(length) + " (content of " +
+                           std::to_string(plain.size()) + " bytes and its terminating zero)\n"),
+              std::string::npos);
+    EXPECT_EQ(FolderFile(L"decode-module-SCD.xml.xml"), plain);
 }
 
 TEST_F(InspectorUnderWine, BadInputGivesOneLineAndTheStatus)
