@@ -210,7 +210,9 @@ int Run(const std::vector<std::string>& arguments, SConsole& console) noexcept
 {
     try {
         const int status = RunCommandLine(arguments, console);
-        console.out.flush();
+        // A report that did not reach its reader (a full disk behind a redirection) is a failure.
+        if (!console.out.flush() && status != INSPECT_IO_ERROR)
+            return FailWithoutThrowing(console, "standard output cannot be written");
         return status;
     } catch (const std::bad_alloc&) {
         return FailWithoutThrowing(console, "out of memory");

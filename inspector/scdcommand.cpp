@@ -62,8 +62,10 @@ bool Deliver(const SDestination& destination, const std::vector<uint8_t>& bytes,
 {
     if (destination.path.empty()) {
         console.out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        console.out.flush();
-        return true;
+        if (console.out.flush())
+            return true;
+        status = Fail(console, INSPECT_IO_ERROR, "", "standard output cannot be written");
+        return false;
     }
     std::string reason;
     if (WriteWholeFile(destination.path, bytes, reason))

@@ -1,5 +1,8 @@
 // The command line shared by every command: help, usage errors, and the built executable's exit
 // statuses and output streams.
+#include <sstream>
+
+#include "inspector.h"
 #include "support.h"
 
 using namespace inspecttest;
@@ -132,4 +135,19 @@ TEST_F(CommandLineTest, ExecutableExitStatusesAndStreams)
     result = InspectProcess({"--help"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, Inspect({"--help"}).out);
+}
+
+// Output that cannot be written (a full disk behind a redirection) is a failure, not success.
+TEST_F(CommandLineTest, UnwritableStandardOutputFails)
+{
+    const std::string records = Write("SUB_PR_Action.dat", EncodeRecordFile(1, {DwordRecord("Install", 1)}));
+    const std::string container = Write("SCD.xml", EncodeContainerFor("<scd/>", Bytes(16, 1)));
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"records", records}, {"scd", container}, {"--help"}}) {
+        std::ostream broken(nullptr);
+        std::ostringstream err;
+        inspector::SConsole console{broken, err};
+        EXPECT_EQ(inspector::Run(arguments, console), 3) << arguments[0];
+        EXPECT_EQ(Lines(err.str()).back(), "submca-inspect: standard output cannot be written");
+    }
 }
