@@ -54,11 +54,17 @@ protected:
         m_runtime->SetServices(kServices);
     }
 
-    // Installs and removes the package ("MsiLogging" 2 lets the verbose lines through, 0 keeps
-    // the installer's default); returns the installation's module lines.
+    // Installs and removes the package with "MsiLogging" 2, which lets the verbose lines
+    // through, or (0) without the value, at the installer's default threshold; returns the
+    // installation's module lines.
     Lines InstallAndRemove(DWORD msiLogging)
     {
-        SetString(kKorvalinKey, L"MsiLogging", std::to_wstring(msiLogging));
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKorvalinKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+        RegDeleteValueW(key, L"MsiLogging");
+        RegCloseKey(key);
+        if (msiLogging)
+            SetString(kKorvalinKey, L"MsiLogging", std::to_wstring(msiLogging));
         const InstallerRun install = Install(kPackage);
         EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
         EXPECT_FALSE(install.timedOut);
