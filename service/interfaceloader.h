@@ -98,8 +98,6 @@ public:
     using CKrvInterfacePathHelper<PathProvider, Loader, Interface, ObjectId, InterfaceId>::Load;
 
     KRVRESULT Load() noexcept { return Load(FileName); }
-
-    static const wchar_t* GetFileName() noexcept { return FileName; }
 };
 
 } // namespace sr

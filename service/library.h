@@ -24,7 +24,6 @@ public:
     HMODULE Detach() noexcept;
 
     HMODULE Get() const noexcept { return m_hModule; }
-    bool IsLoaded() const noexcept { return m_hModule != nullptr; }
 
     // The export of that name as a function of type Function, or null.
     template <class Function> Function Export(const char* name) const noexcept

@@ -44,7 +44,6 @@ public:
         // Leaves the library loaded when the entry goes.
         void Abandon() noexcept { m_library.Detach(); }
 
-        HINSTANCE GetModule() const noexcept { return m_library.Get(); }
         const wchar_t* GetPath() const noexcept { return m_sPath.c_str(); }
         PFN_KRV_GETFACTORY GetFactory() const noexcept { return m_pfnGetFactory; }
         long GetManagedObjectCount() noexcept;
