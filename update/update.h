@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/msxml.h"
+#include "service/servicecontrol.h"
 #include "update/engineinterfaces.h"
 #include "update/krvref.h"
 #include "update/scdfile.h"
@@ -57,7 +58,7 @@ public:
     CUpdate(const CUpdate&) = delete;
     CUpdate& operator=(const CUpdate&) = delete;
     // The records and the manager are released before the control file is enciphered and
-    // closed.
+    // closed; the service control, restarting the engine when asked to, goes last.
     ~CUpdate()
     {
         m_records.clear();
@@ -94,6 +95,7 @@ public:
     long Save();
 
 protected:
+    CServiceControl m_ServiceControl;
     std::wstring m_strFile;
     utils::CKrvRef<clfs::svc::IConfigManager> m_pConfigManager;
     std::set<ConfigRec> m_records;
