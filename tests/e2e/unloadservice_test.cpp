@@ -25,7 +25,7 @@ namespace
 const wchar_t kPackage[] = L"unloadservice";
 const std::string kEngine = "C:\\Program Files\\Korvalin\\Engine\\vexcore.dll";
 const std::string kServices = "[Antivirus]\nC:\\Program Files\\Korvalin\\Scanner\\scan.dll|Scanner\n[Submission]\n" +
-                              kEngine + "|ORBSubmissionEngine\n[Backup]\nC:\\Backup\\backup.dll|Backup\n";
+                              kEngine + "|ORBSubmissionEngine\n[Backup]\n" + kEngine + "|Backup\n";
 
 const char kOpening[] = "KRVL: Shutting down the submission service...";
 const char kStopping[] = "KRVL: Service control initialization succeeded.  Stopping the service";
@@ -100,8 +100,8 @@ protected:
 TEST_F(UnloadSubmissionServiceTest, UnloadsTheEngineFromItsConfigurationAndLeavesItStopped)
 {
     EXPECT_EQ((Lines{kOpening, kStopping, Exiting("0x00000000")}), InstallAndRemove(2));
-    EXPECT_EQ("[Antivirus]\nC:\\Program Files\\Korvalin\\Scanner\\scan.dll|Scanner\n[Submission]\n[Backup]\n"
-              "C:\\Backup\\backup.dll|Backup\n",
+    EXPECT_EQ("[Antivirus]\nC:\\Program Files\\Korvalin\\Scanner\\scan.dll|Scanner\n[Submission]\n[Backup]\n" +
+                  kEngine + "|Backup\n",
               m_runtime->Services());
     EXPECT_EQ((Lines{"IServiceConfig[Submission].UnloadModule(\"" + kEngine + "\") -> 0x00010000"}),
               HostCalls(".UnloadModule("));
