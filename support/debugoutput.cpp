@@ -63,13 +63,17 @@ bool CDebugOutput::IsEnabled(int level) noexcept
     return m_nLevel != 0 && m_nLevel <= level;
 }
 
+// Callers often trace a failure before they report its code: the thread's last error survives
+// the trace, whatever loading the options or opening the file did to it.
 void CDebugOutput::Trace(int level, const wchar_t* format, va_list args) noexcept
 {
-    if (!IsEnabled(level))
-        return;
-    std::wstring line;
-    if (FalseOnOutOfMemory([&] { return BuildLine(line, level, format, args); }))
-        OutputString(line.c_str());
+    const DWORD lastError = GetLastError();
+    if (IsEnabled(level)) {
+        std::wstring line;
+        if (FalseOnOutOfMemory([&] { return BuildLine(line, level, format, args); }))
+            OutputString(line.c_str());
+    }
+    SetLastError(lastError);
 }
 
 bool CDebugOutput::BuildLine(std::wstring& line, int level, const wchar_t* format, va_list args) const

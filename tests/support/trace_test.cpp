@@ -99,6 +99,20 @@ TEST(DebugOutput, EveryPrefixInOrderAndExactlyOneLineEnd)
 }
 
 // Changing a part of the name moves an open log file to its new name at once.
+TEST(DebugOutput, TracingLeavesTheThreadsLastErrorAsItWas)
+{
+    supporttest::CTraceCapture capture;
+    for (const DWORD error : {DWORD(ERROR_FILE_NOT_FOUND), DWORD(ERROR_SHARING_VIOLATION), DWORD(0)}) {
+        SetLastError(error);
+        TraceError(L"the file that reports error %lu is opened by this line\n", error);
+        EXPECT_EQ(error, GetLastError());
+        SetLastError(error);
+        TraceInfo(L"and the next one appends\n");
+        EXPECT_EQ(error, GetLastError());
+    }
+    EXPECT_NE(std::string::npos, capture.Take().find("is opened by this line"));
+}
+
 TEST(DebugOutput, RenamingSettersMoveTheOpenFile)
 {
     const std::wstring first = MakeScratchFolder(L"trace-rename-first");
