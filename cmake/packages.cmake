@@ -2,13 +2,14 @@
 # action type (it drops rollback and commit and marks actions no-impersonate), so the types are
 # fixed afterwards with msibuild, given as "Action=Type" pairs after TYPES. MODULES gives
 # "Variable=target" pairs: the DLL target that $(var.Variable) names (ModuleDll=submca unless given).
-# QUERIES are further msibuild queries for what wixl cannot write at all.
+# QUERIES are further msibuild queries for what wixl cannot write at all; FILES are plain files
+# the package carries, staged beside the DLLs under their own names.
 find_program(WIXL wixl REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
 set(SUBMCA_PACKAGE_DIR ${CMAKE_BINARY_DIR}/packages)
 
 function(submca_add_package name wxs)
-    cmake_parse_arguments(PKG "" "" "TYPES;MODULES;QUERIES" ${ARGN})
+    cmake_parse_arguments(PKG "" "" "TYPES;MODULES;QUERIES;FILES" ${ARGN})
     if(NOT PKG_MODULES)
         set(PKG_MODULES ModuleDll=submca)
     endif()
@@ -27,6 +28,9 @@ function(submca_add_package name wxs)
         list(APPEND defines -D ${variable}=$<TARGET_FILE_NAME:${target}>)
         list(APPEND targets ${target})
     endforeach()
+    foreach(file IN LISTS PKG_FILES)
+        list(APPEND staging COMMAND ${CMAKE_COMMAND} -E copy ${file} ${stage}/)
+    endforeach()
     set(fixups)
     foreach(pair IN LISTS PKG_TYPES)
         string(REPLACE "=" ";" parts "${pair}")
@@ -41,7 +45,7 @@ function(submca_add_package name wxs)
         ${staging}
         COMMAND ${WIXL} -a x64 ${defines} -o ${msi} ${wxs}
         ${fixups}
-        DEPENDS ${wxs} ${targets}
+        DEPENDS ${wxs} ${targets} ${PKG_FILES}
         WORKING_DIRECTORY ${stage}
         VERBATIM)
     add_custom_target(package_${name} ALL DEPENDS ${msi})

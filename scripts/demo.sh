@@ -1,7 +1,7 @@
 #!/bin/sh
-# Shows the module at work: plays an installation, a repair, a removal and an installation that
-# fails and rolls back, with the demo package in a fresh Wine prefix, and reports after each step
-# what the module's actions did.
+# Shows the module at work: installs the reference package into a fresh Wine prefix, then plays a
+# repair, a removal and an installation that fails and rolls back, and reports after each step
+# what the module's four actions did.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 step() { printf '\n== %s\n' "$*"; }
@@ -9,7 +9,7 @@ step() { printf '\n== %s\n' "$*"; }
 step "Checking the tools (installs missing Debian packages once)"
 "$root/scripts/setup.sh"
 
-step "Building the module (32-bit shipping DLL, 64-bit DLL for Wine, stand-ins, demo package)"
+step "Building the module (32-bit shipping DLL, 64-bit DLL for Wine, stand-ins, reference package)"
 mkdir -p "$root/build"
 "$root/scripts/build.sh" >"$root/build/build-output.log" 2>&1 ||
     { cat "$root/build/build-output.log"; exit 1; }
@@ -20,27 +20,68 @@ export WINEPREFIX="$demo/prefix"
 step "Creating a fresh Wine prefix in $WINEPREFIX"
 "$root/scripts/wine-prefix" create "$WINEPREFIX"
 wine() { "$root/scripts/wine-run" "$@"; }
+winpath() { wine winepath -w "$1" 2>/dev/null; }
 logs="$demo/logs"
 rm -rf "$logs" && mkdir -p "$logs"
 drive="$WINEPREFIX/drive_c"
-package=$(wine winepath -w "$root/build/win64/packages/submca-demo.msi" 2>/dev/null)
+package=$(winpath "$root/build/win64/packages/submca-demo.msi")
+inspect="$root/build/native/submca-inspect"
+standins="$root/build/win64/standins"
 
-# The updater is a product of its own, installed before this one: its stand-in goes where the
-# real one would live and registers its COM classes.
+step "Placing the maker's other products, which this package expects to find"
+# The shared runtime: the service host and the trust verifier, recorded under InstalledApps.
+shared="$drive/Program Files/Common Files/Korvalin Shared"
+mkdir -p "$shared"
+cp "$standins/srsvc/srSvc.dll" "$standins/srvrtrst/srVrTrst.dll" "$shared/"
+wine reg add 'HKLM\Software\Korvalin\InstalledApps' /v 'Shared Runtime' /t REG_SZ /d "$(winpath "$shared")" /f >/dev/null
+# The service host runs the submission engine of an earlier installation in its "Submission"
+# configuration, and that engine holds two configurations from an earlier control file.
+engine="$drive/Program Files/Korvalin/Submission Engine"
+mkdir -p "$engine"
+printf '[Antivirus]\r\nC:\\Program Files\\Korvalin\\Scanner\\scan.dll|Scanner\r\n[Submission]\r\nC:\\Program Files\\Korvalin\\Submission Engine\\vexcore.dll|ORBSubmissionEngine\r\n' \
+    >"$shared/srsvc-services.txt"
+printf '[config 1]\n256=string:old-qsn.korvalin.example\n272=string:Submission\n[config 2]\n256=string:old-ping.korvalin.example\n272=string:Detection\n' \
+    >"$engine/vexcore-configs.txt"
+# The updater, with its COM classes registered.
 updater="$drive/Program Files/Korvalin/PatchRelay"
 mkdir -p "$updater"
-cp "$root/build/win64/standins/patchrelay/patchrelay.dll" "$updater/"
-wine regsvr32 /s "$(wine winepath -w "$updater/patchrelay.dll" 2>/dev/null)"
+cp "$standins/patchrelay/patchrelay.dll" "$updater/"
+wine regsvr32 /s "$(winpath "$updater/patchrelay.dll")"
+# "MsiLogging" 2 lets the module's detail lines into the installer log.
+wine reg add 'HKLM\Software\Korvalin' /v MsiLogging /t REG_SZ /d 2 /f >/dev/null
 wineserver -w
-echo "   updater stand-in registered from C:\\Program Files\\Korvalin\\PatchRelay"
+echo "   shared runtime: C:\\Program Files\\Common Files\\Korvalin Shared (srSvc.dll, srVrTrst.dll)"
+echo "   updater:        C:\\Program Files\\Korvalin\\PatchRelay (patchrelay.dll, registered)"
+echo "   MsiLogging = 2 under HKLM\\Software\\Korvalin"
 
 registry_value() { # key value
     wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
 }
 
 report() {
+    printf '   engine in the service host: '
+    if grep -qi 'vexcore.dll' "$shared/srsvc-services.txt"; then echo "loaded"; else echo "not loaded"; fi
+    printf '   engine configurations:\n'
+    awk -F= '
+        /^\[config/ { if (name != "") print line; name = $0; line = "     " name } 
+        /^272=/ { sub(/^string:/, "", $2); line = line " " $2 }
+        /^273=/ { sub(/^string:/, "", $2); line = line " for " $2 }
+        /^274=/ { sub(/^string:/, "", $2); line = line " " $2 }
+        /^256=/ { sub(/^string:/, "", $2); server = $2; line = line " -> " server }
+        /^265=/ { sub(/^dword:/, "", $2); line = line ", probability " $2 }
+        /^264=/ { sub(/^dword:/, "", $2); line = line ", magic " $2 }
+        /^\[engine\]/ { if (name != "") print line; name = ""; engine = 1; next }
+        END { if (name != "") print line }' "$engine/vexcore-configs.txt" 2>/dev/null || true
+    defaults=$(sed -n '/^\[engine\]/,/^\[/p' "$engine/vexcore-configs.txt" 2>/dev/null | grep -E '^(262|384|385)=' | tr '\n' ' ')
+    printf '   engine-wide defaults: %s\n' "${defaults:-(none)}"
     data=$(registry_value 'HKLM\Software\Korvalin\InstalledApps' ORBSubmissionEngineData)
     printf '   ORBSubmissionEngineData: %s\n' "${data:-(not set)}"
+    scd="$drive/Program Files/Korvalin/Submission Engine Data/SCD.xml"
+    if [ -f "$scd" ]; then
+        printf '   SCD.xml: %s\n' "$("$inspect" scd "$scd" 2>&1 >/dev/null | sed -n 's/^form: *//p')"
+    else
+        printf '   SCD.xml: not on disk\n'
+    fi
     products=$(grep -o '^\[.*\]\|^ProductName=.*' "$updater/patchrelay-products.txt" 2>/dev/null |
         paste -d ' ' - - | sed 's/ProductName=//')
     if [ -n "$products" ]; then
@@ -61,7 +102,7 @@ run_msiexec() { # log-name msiexec-arguments...
     log="$logs/$1.log"
     shift
     status=0
-    timeout 300 "$root/scripts/wine-run" msiexec "$@" /qn /l*v "$(wine winepath -w "$log" 2>/dev/null)" || status=$?
+    timeout 300 "$root/scripts/wine-run" msiexec "$@" /qn /l*v "$(winpath "$log")" || status=$?
     wineserver -w
     # Wine hands back msiexec's result cut to 8 bits (1603 arrives as 67).
     if [ "$status" -eq 0 ]; then
@@ -74,9 +115,10 @@ run_msiexec() { # log-name msiexec-arguments...
     if [ -n "$lines" ]; then printf '%s\n' "$lines"; else echo "     (none)"; fi
 }
 
-step "1. Install"
-long=$(wine winepath -w "$drive/Program Files/Korvalin/Submission Engine Data" 2>/dev/null)
-printf '   the package records the engine data folder as %s\n' "$long"
+step "Before: what the machine holds"
+report
+
+step "1. Install: the engine is stopped, its files and SCD.xml installed, its configurations replaced"
 run_msiexec install /i "$package"
 report
 
@@ -88,9 +130,10 @@ step "3. Uninstall"
 run_msiexec uninstall /x "$package"
 report
 
-step "4. Install again, with a later step of the installation failing: everything rolls back"
+step "4. Install again, with a late step of the installation failing: everything rolls back"
 run_msiexec failed-install /i "$package" DEMOFAILURE=1
 report
 
 wineserver -k 2>/dev/null || true
 step "Done. Full installer logs: $logs"
+echo "   The stand-ins' journals: $(winpath "$shared") (srsvc-journal.txt), $(winpath "$engine") (vexcore-journal.txt)"
