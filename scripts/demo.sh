@@ -63,15 +63,13 @@ report() {
     if grep -qi 'vexcore.dll' "$shared/srsvc-services.txt"; then echo "loaded"; else echo "not loaded"; fi
     printf '   engine configurations:\n'
     awk -F= '
-        /^\[config/ { if (name != "") print line; name = $0; line = "     " name } 
-        /^272=/ { sub(/^string:/, "", $2); line = line " " $2 }
-        /^273=/ { sub(/^string:/, "", $2); line = line " for " $2 }
-        /^274=/ { sub(/^string:/, "", $2); line = line " " $2 }
-        /^256=/ { sub(/^string:/, "", $2); server = $2; line = line " -> " server }
-        /^265=/ { sub(/^dword:/, "", $2); line = line ", probability " $2 }
-        /^264=/ { sub(/^dword:/, "", $2); line = line ", magic " $2 }
-        /^\[engine\]/ { if (name != "") print line; name = ""; engine = 1; next }
-        END { if (name != "") print line }' "$engine/vexcore-configs.txt" 2>/dev/null || true
+        function flush() { if (name != "") printf "     %s: %s for %s %s -> %s:%s, probability %s, magic %s\n", name, type, product, version, server, port, probability, magic }
+        /^\[/ { flush(); name = ""; type = product = version = server = port = probability = magic = "-" }
+        /^\[config/ { name = substr($0, 2, length($0) - 2) }
+        { value = $2; sub(/^[a-z]+:/, "", value) }
+        /^256=/ { server = value } /^257=/ { port = value } /^264=/ { magic = value } /^265=/ { probability = value }
+        /^272=/ { type = value } /^273=/ { product = value } /^274=/ { version = value }
+        END { flush() }' "$engine/vexcore-configs.txt" 2>/dev/null || true
     defaults=$(sed -n '/^\[engine\]/,/^\[/p' "$engine/vexcore-configs.txt" 2>/dev/null | grep -E '^(262|384|385)=' | tr '\n' ' ')
     printf '   engine-wide defaults: %s\n' "${defaults:-(none)}"
     data=$(registry_value 'HKLM\Software\Korvalin\InstalledApps' ORBSubmissionEngineData)
@@ -119,6 +117,8 @@ step "Before: what the machine holds"
 report
 
 step "1. Install: the engine is stopped, its files and SCD.xml installed, its configurations replaced"
+echo "   (UnloadSubmissionService stops the engine for the file replacement and does not start it again;"
+echo "    UpdateQSN then finds it stopped, so the service host starts it on its own next start)"
 run_msiexec install /i "$package"
 report
 
