@@ -34,18 +34,7 @@ protected:
 
     void TearDown() override { DeleteKeyTree(kKorvalinKey); }
 
-    // Installs and removes the package; returns the installation's module lines.
-    std::vector<std::string> InstallAndRemove()
-    {
-        const InstallerRun install = Install(kPackage);
-        EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-        EXPECT_FALSE(install.timedOut);
-        EXPECT_FALSE(ShowsCrash(install.log)) << Narrow(install.logPath);
-        const InstallerRun remove = Uninstall(kPackage);
-        EXPECT_EQ(0u, remove.exitCode) << Narrow(remove.logPath);
-        EXPECT_TRUE(remove.KrvlLines().empty()) << "the action is not sequenced on removal";
-        return install.KrvlLines();
-    }
+    std::vector<std::string> InstallAndRemove() { return testsupport::InstallAndRemove(kPackage); }
 
     void ExpectValueUnchanged(const RegValue& before)
     {

@@ -4,6 +4,7 @@
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 namespace testsupport {
@@ -51,6 +52,18 @@ InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
     run.timedOut = result.timedOut;
     run.log = ReadTextFile(run.logPath);
     return run;
+}
+
+std::vector<std::string> InstallAndRemove(const std::wstring& name)
+{
+    const InstallerRun install = Install(name);
+    EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+    EXPECT_FALSE(install.timedOut);
+    EXPECT_FALSE(ShowsCrash(install.log)) << Narrow(install.logPath);
+    const InstallerRun remove = Uninstall(name);
+    EXPECT_EQ(0u, remove.exitCode) << Narrow(remove.logPath);
+    EXPECT_TRUE(remove.KrvlLines().empty()) << "the package runs the module on installation only";
+    return install.KrvlLines();
 }
 
 bool ShowsCrash(const std::string& log)

@@ -40,6 +40,11 @@ inline InstallerRun Repair(const std::wstring& name)
     return RunMsiexec(L"/i", name, L"REINSTALL=ALL REINSTALLMODE=omus");
 }
 
+// Installs and removes a package whose module actions run on installation only, expecting both
+// to succeed without a crash and the removal to log nothing of the module's; returns the
+// installation's module lines.
+std::vector<std::string> InstallAndRemove(const std::wstring& name);
+
 // Whether the log shows Wine reporting a crash or an unhandled exception in the installer.
 bool ShowsCrash(const std::string& log);
 

@@ -65,14 +65,7 @@ protected:
         RegCloseKey(key);
         if (msiLogging)
             SetString(kKorvalinKey, L"MsiLogging", std::to_wstring(msiLogging));
-        const InstallerRun install = Install(kPackage);
-        EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-        EXPECT_FALSE(install.timedOut);
-        EXPECT_FALSE(ShowsCrash(install.log)) << Narrow(install.logPath);
-        const InstallerRun remove = Uninstall(kPackage);
-        EXPECT_EQ(0u, remove.exitCode) << Narrow(remove.logPath);
-        EXPECT_TRUE(remove.KrvlLines().empty()) << "the action is not sequenced on removal";
-        return install.KrvlLines();
+        return testsupport::InstallAndRemove(kPackage);
     }
 
     // Whatever the module loaded, it released every object and freed the library again.

@@ -148,17 +148,7 @@ protected:
     }
     Sections EngineState() const { return ParseSections(Text(ReadFileBytes(EngineStore()))); }
 
-    // Installs (the update runs in the installation script) and removes the package; returns
-    // the installation's module lines.
-    Lines InstallAndRemove()
-    {
-        const InstallerRun install = Install(kPackage);
-        EXPECT_EQ(0u, install.exitCode) << "UpdateQSN never fails the installation: " << Narrow(install.logPath);
-        EXPECT_FALSE(install.timedOut);
-        EXPECT_FALSE(ShowsCrash(install.log)) << Narrow(install.logPath);
-        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
-        return install.KrvlLines();
-    }
+    Lines InstallAndRemove() { return testsupport::InstallAndRemove(kPackage); }
 
     // The control file decodes back to exactly the original text.
     void ExpectEncipheredOriginal(const std::string& original) const
