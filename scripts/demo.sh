@@ -2,20 +2,39 @@
 # Shows the module at work: installs the reference package into a fresh Wine prefix, then plays a
 # repair, a removal and an installation that fails and rolls back, and reports after each step
 # what the module's four actions did.
+#
+# --short (used by the test command, on an existing build): only the installation and the
+# removal, and a non-zero exit when either did not do what the demo shows.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+short=false
+[ "${1:-}" = "--short" ] && short=true
 step() { printf '\n== %s\n' "$*"; }
+failures=0
+expect() { # description, condition...
+    what=$1
+    shift
+    if "$@"; then return 0; fi
+    echo "   DEMO CHECK FAILED: $what"
+    failures=$((failures + 1))
+}
 
-step "Checking the tools (installs missing Debian packages once)"
-"$root/scripts/setup.sh"
+if ! $short; then
+    step "Checking the tools (installs missing Debian packages once)"
+    "$root/scripts/setup.sh"
 
-step "Building the module (32-bit shipping DLL, 64-bit DLL for Wine, stand-ins, reference package)"
-mkdir -p "$root/build"
-"$root/scripts/build.sh" >"$root/build/build-output.log" 2>&1 ||
-    { cat "$root/build/build-output.log"; exit 1; }
-ls -l "$root/build/win32/submca.dll" "$root/build/win64/submca.dll" | awk '{print "   " $5 " bytes  " $9}'
+    step "Building the module (32-bit shipping DLL, 64-bit DLL for Wine, stand-ins, reference package)"
+    mkdir -p "$root/build"
+    "$root/scripts/build.sh" >"$root/build/build-output.log" 2>&1 ||
+        { cat "$root/build/build-output.log"; exit 1; }
+    ls -l "$root/build/win32/submca.dll" "$root/build/win64/submca.dll" | awk '{print "   " $5 " bytes  " $9}'
+fi
 
+# The trees the test command builds, unless the caller names others.
+win64=${SUBMCA_WIN64_DIR:-$root/build/win64}
+native=${SUBMCA_NATIVE_DIR:-$root/build/native}
 demo="$root/build/demo"
+$short && demo="$win64/demo-short"
 export WINEPREFIX="$demo/prefix"
 step "Creating a fresh Wine prefix in $WINEPREFIX"
 "$root/scripts/wine-prefix" create "$WINEPREFIX"
@@ -24,9 +43,9 @@ winpath() { wine winepath -w "$1" 2>/dev/null; }
 logs="$demo/logs"
 rm -rf "$logs" && mkdir -p "$logs"
 drive="$WINEPREFIX/drive_c"
-package=$(winpath "$root/build/win64/packages/submca-demo.msi")
-inspect="$root/build/native/submca-inspect"
-standins="$root/build/win64/standins"
+package=$(winpath "$win64/packages/submca-demo.msi")
+inspect="$native/submca-inspect"
+standins="$win64/standins"
 
 step "Placing the maker's other products, which this package expects to find"
 # The shared runtime: the service host and the trust verifier, recorded under InstalledApps.
@@ -90,6 +109,10 @@ report() {
     fi
 }
 
+is_enciphered() {
+    "$inspect" scd "$1" -o /dev/null 2>/dev/null | grep -q '^form: *enciphered container'
+}
+
 krvl_lines() {
     # Wine writes the verbose log as 8-bit text (older versions as UTF-16).
     if [ "$(head -c 2 "$1" | od -An -tx1 | tr -d ' ')" = "fffe" ]; then iconv -f UTF-16LE -t UTF-8 "$1"; else cat "$1"; fi |
@@ -101,6 +124,7 @@ run_msiexec() { # log-name msiexec-arguments...
     shift
     status=0
     timeout 300 "$root/scripts/wine-run" msiexec "$@" /qn /l*v "$(winpath "$log")" || status=$?
+    last_status=$status
     wineserver -w
     # Wine hands back msiexec's result cut to 8 bits (1603 arrives as 67).
     if [ "$status" -eq 0 ]; then
@@ -121,6 +145,23 @@ echo "   (UnloadSubmissionService stops the engine for the file replacement and 
 echo "    UpdateQSN then finds it stopped, so the service host starts it on its own next start)"
 run_msiexec install /i "$package"
 report
+expect "the installation succeeds" [ "$last_status" -eq 0 ]
+expect "both products are registered" [ "$(grep -c '^ProductName=' "$updater/patchrelay-products.txt" 2>/dev/null)" = 2 ]
+expect "the engine holds three new configurations" [ "$(grep -c '^272=' "$engine/vexcore-configs.txt")" = 3 ]
+expect "SCD.xml is enciphered" is_enciphered "$drive/Program Files/Korvalin/Submission Engine Data/SCD.xml"
+
+if $short; then
+    step "Uninstall"
+    run_msiexec uninstall /x "$package"
+    report
+    expect "the removal succeeds" [ "$last_status" -eq 0 ]
+    expect "no product is left registered" [ ! -s "$updater/patchrelay-products.txt" ]
+    wineserver -k 2>/dev/null || true
+    "$root/scripts/wine-prefix" destroy "$WINEPREFIX"
+    [ "$failures" -eq 0 ] && { echo "demo: every step did what it shows"; exit 0; }
+    echo "demo: $failures check(s) failed; logs in $logs"
+    exit 1
+fi
 
 step "2. Repair: the products are removed from the updater (the module registers on first installation only)"
 run_msiexec repair /i "$package" REINSTALL=ALL REINSTALLMODE=omus
