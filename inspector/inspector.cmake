@@ -18,6 +18,7 @@ function(submca_add_inspector core_target)
         ${dir}/recordscommand.cpp
         ${dir}/scdcommand.cpp
         ${dir}/text.cpp
+        ${dir}/xmlreader.cpp
         ${platform_source}
     )
     target_include_directories(submca_inspect_lib PUBLIC ${dir} ${SUBMCA_CORE_ROOT})
