@@ -15,6 +15,7 @@ const char PROGRAM[] = "submca-inspect";
 const SCommand* const g_apCommands[] = {
     &g_scdCommand,
     &g_recordsCommand,
+    &g_checkCommand,
 };
 
 const char OVERVIEW[] = "submca-inspect reads the files that the submca installer module leaves on a machine and\n"

@@ -13,6 +13,7 @@ function(submca_add_inspector core_target)
         set(platform_source ${dir}/platform_posix.cpp)
     endif()
     add_library(submca_inspect_lib STATIC
+        ${dir}/checkcommand.cpp
         ${dir}/commands.cpp
         ${dir}/recordmeaning.cpp
         ${dir}/recordscommand.cpp
