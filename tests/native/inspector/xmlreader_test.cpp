@@ -2,6 +2,7 @@
 // hostile input is refused with a position instead of crashing or being half-read.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "xmlreader.h"
@@ -178,4 +179,43 @@ TEST(XmlReader, OversizedInputIsRefusedBeforeParsing)
     SParseError error;
     EXPECT_FALSE(Read(text, error));
     EXPECT_NE(error.reason.find("larger than"), std::string::npos);
+}
+
+TEST(XmlReader, RandomByteChangesAreReadOrRefusedWithoutFault)
+{
+    const std::string document = "<?xml version=\"1.0\"?><scd><controlSettings scdSequence='7'/><!-- c -->"
+                                 "<product scdVersion=\"1.0\" product=\"A&amp;B\"><control type='Detection'>"
+                                 "<server port='443'><![CDATA[h]]></server><n>&#x41;&#65;</n></control></product>"
+                                 "</scd>";
+    const char alphabet[] = "<>/='\"&;#x![]-? \xC3\xA9\x80";
+    std::mt19937 generator(20261206);
+    for (int round = 0; round < 5000; ++round) {
+        std::string text = document;
+        const int changes = 1 + int(generator() % 4);
+        for (int i = 0; i < changes; ++i) {
+            const size_t at = generator() % text.size();
+            const char byte = alphabet[generator() % (sizeof(alphabet) - 1)];
+            switch (generator() % 3) {
+            case 0:
+                text[at] = byte;
+                break;
+            case 1:
+                text.insert(at, 1, byte);
+                break;
+            default:
+                text.erase(at, 1);
+                break;
+            }
+        }
+        SParseError error;
+        const auto root = Read(text, error);
+        // Either a tree or a reason with a position inside the text.
+        if (root) {
+            EXPECT_FALSE(root->name.empty());
+        } else {
+            EXPECT_FALSE(error.reason.empty()) << text;
+            EXPECT_GE(error.line, 1u);
+            EXPECT_LE(error.column, text.size() + 1) << text;
+        }
+    }
 }
