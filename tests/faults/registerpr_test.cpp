@@ -1,0 +1,164 @@
+// RegisterPR in the real msiexec against an updater whose calls fail one at a time: a product the
+// updater refuses is skipped, a property it refuses leaves the rest of the product, and an
+// updater that cannot be created fails the installation and leaves nothing registered.
+#include "tests/common/files.h"
+#include "tests/common/process.h"
+#include "tests/common/registry.h"
+#include "tests/e2e/msiexec.h"
+#include "tests/e2e/updaterstandin.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const wchar_t kPackage[] = L"registerpr";
+
+Lines PhaseLines(const std::string& phase)
+{
+    Lines lines;
+    for (const char* action : {"SubmissionEnginePatchRelay", "SUB_PR_Action"})
+        for (const char* end : {" (Begin): ", " (End): "})
+            lines.push_back("KRVL: " + phase + end + action);
+    return lines;
+}
+
+Lines Concat(std::initializer_list<Lines> parts)
+{
+    Lines all;
+    for (const Lines& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+template <typename Visit> void ForEachDebugLog(Visit visit)
+{
+    const std::wstring temp = TempFolder();
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((temp + L"\\KRVMSI*.log").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+        visit(temp + L"\\" + found.cFileName);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+}
+
+Lines DebugLogLines()
+{
+    Lines lines;
+    ForEachDebugLog([&](const std::wstring& path) {
+        const Lines file = SplitLines(ReadTextFile(path));
+        lines.insert(lines.end(), file.begin(), file.end());
+    });
+    return lines;
+}
+
+size_t Count(const Lines& lines, const std::string& text)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
+}
+
+std::string Product(const char* guid, const char* name, const std::string& properties)
+{
+    return "[" + std::string(guid) + "]\nProductName=" + name + "\nVersion=11.0\nLanguage=KrvAllLanguages\n" +
+           properties;
+}
+
+class RegisterPRFaultTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteKeyTree(kKorvalinKey);
+        SetDword(kKorvalinKey, L"DebugLog", 1);
+        ForEachDebugLog(DeleteFileIfAny);
+    }
+    void TearDown() override
+    {
+        m_updater.Fail(L"");
+        Uninstall(kPackage);
+        DeleteKeyTree(kKorvalinKey);
+        ForEachDebugLog(DeleteFileIfAny);
+    }
+
+    void ExpectNoDataFilesLeft() const
+    {
+        EXPECT_FALSE(FileExists(TempFolder() + L"\\SUB_PR_Action.dat"));
+        EXPECT_FALSE(FileExists(TempFolder() + L"\\krvlprop.dat"));
+    }
+
+    UpdaterStandIn m_updater;
+};
+
+TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstallation)
+{
+    const std::string engine = kEngineProduct;
+    const std::string control = kControlDataProduct;
+    const std::string description = "DescriptiveName=Korvalin Security Software Update\n";
+    struct Case {
+        const wchar_t* call;
+        const wchar_t* match;
+        std::string products;
+        size_t failedLines; // "RegisterProduct or SetProperty failed: 0x80004005"
+    };
+    const std::vector<Case> cases = {
+        {L"RegisterProduct", L"", "", 2},
+        // The rest of the product is skipped after a refused description.
+        {L"SetProperty", L"DescriptiveName",
+         Product(kEngineProduct, "ORB Submission Engine", "") +
+             Product(kControlDataProduct, "QELM Submission Control Data", ""),
+         2},
+        // Both relay properties refused: their results are not looked at, nothing is logged and the
+        // products stay registered with their descriptions.
+        {L"SetProperty", L"AUTOPATCHRELAY",
+         Product(kEngineProduct, "ORB Submission Engine", description) +
+             Product(kControlDataProduct, "QELM Submission Control Data", description),
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.call) + " " + Narrow(c.match));
+        m_updater.Fail(c.call, c.match);
+        const InstallerRun install = Install(kPackage);
+        EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+        EXPECT_FALSE(ShowsCrash(install.log));
+        EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), install.KrvlLines());
+        EXPECT_EQ(c.products, m_updater.Products());
+        const Lines debug = DebugLogLines();
+        EXPECT_EQ(c.failedLines, Count(debug, "RegisterProduct or SetProperty failed: 0x80004005"));
+        EXPECT_EQ(1u, Count(debug, "RegisterProduct(ORB Submission Engine, 11.0, KrvAllLanguages, " + engine + ")"));
+        EXPECT_EQ(1u,
+                  Count(debug, "RegisterProduct(QELM Submission Control Data, 11.0, KrvAllLanguages, " + control + ")"));
+        ExpectNoDataFilesLeft();
+
+        m_updater.Fail(L"");
+        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+        EXPECT_EQ("", m_updater.Products());
+        ForEachDebugLog(DeleteFileIfAny);
+    }
+}
+
+TEST_F(RegisterPRFaultTest, GroupRegistryThatCannotBeCreatedFailsTheInstallationAndRegistersNothing)
+{
+    m_updater.Fail(L"CreateGroupRegistry");
+    const InstallerRun install = Install(kPackage);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
+    EXPECT_FALSE(ShowsCrash(install.log));
+    EXPECT_EQ(Concat({PhaseLines("Scheduling"),
+                      {"KRVL: Deferred (Begin): SubmissionEnginePatchRelay",
+                       "KRVL: Deferred (End): SubmissionEnginePatchRelay",
+                       "KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE."},
+                      PhaseLines("Rollback")}),
+              install.KrvlLines());
+    EXPECT_EQ("", m_updater.Products());
+    // Twenty attempts in the deferred call and twenty in the rollback.
+    EXPECT_EQ(40u, Count(DebugLogLines(), "CoCreateInstance failed: 0x80004005"));
+    EXPECT_EQ(0u, Count(DebugLogLines(), "RegisterProduct or SetProperty failed: 0x80004005"));
+    ExpectNoDataFilesLeft();
+}
+
+} // namespace
