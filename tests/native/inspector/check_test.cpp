@@ -60,7 +60,8 @@ std::vector<std::string> ListedControls(const std::string& out)
     return listed;
 }
 
-class CheckTest : public CScratchTest {
+class CheckTest : public CScratchTest
+{
 protected:
     SResult Check(const std::string& document) { return Inspect({"check", Write("SCD.xml", ToBytes(document))}); }
 };
