@@ -268,3 +268,28 @@ TEST_F(InspectorUnderWine, BadInputGivesOneLineAndTheStatus)
     EXPECT_EQ(usage.err, "submca-inspect: scd: -o names the input file itself; add --in-place instead to replace "
                          "it (see 'submca-inspect scd --help')\n");
 }
+
+// The sample's two controls in the update's order: "Detection" before "Submission".
+TEST_F(InspectorUnderWine, CheckListsTheSampleInKeyOrder)
+{
+    std::vector<const wchar_t*> sources = {L"plain.xml"};
+    if (SUBMCA_INSPECT_HAVE_NATIVE)
+        sources.push_back(L"native-SCD.xml");
+    for (const wchar_t* source : sources) {
+        const SRun run = RunInspector(L"check " + std::wstring(source), std::wstring(L"check-") + source);
+        EXPECT_EQ(run.status, 0u) << run.err;
+        EXPECT_EQ(run.err, "");
+        const size_t detection =
+            run.out.find("[1] product \"Korvalin Antivirus\" version \"12.0\" type \"Detection\" "
+                         "component \"ORB\" version \"3.1\"\n    server \"detect.example.net\":8443 "
+                         "proto \"https\" probability 25 daily limit 10 retry days 7 retry "
+                         "frequency 21600 s\n");
+        EXPECT_NE(detection, std::string::npos) << run.out;
+        EXPECT_NE(
+            run.out.find("[2] product \"Korvalin Antivirus\" version \"12.0\" type \"Submission\" "
+                         "component \"ORB\" version \"3.1\"\n    server \"submit.example.net\":443 proto \"https\" "
+                         "probability 100 daily limit 50 retry days 14 retry frequency 7200 s\n"),
+            std::string::npos);
+        EXPECT_NE(run.out.find("verdict:         accepted (2 configurations)\n"), std::string::npos);
+    }
+}
