@@ -240,6 +240,9 @@ bool CParser::ReadProcessingInstruction()
     std::string target;
     if (!ReadName(target, "a processing instruction target"))
         return false;
+    // The name is reserved for the declaration, which may only open the document.
+    if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l')
+        return Fail("an XML declaration anywhere but at the very start");
     const size_t end = m_text.find("?>", m_pos);
     if (end == std::string::npos) {
         m_pos = m_text.size();

@@ -120,6 +120,8 @@ TEST(XmlReader, MalformedDocumentsAreRefused)
         {"<r><!ENTITY x 'y'></r>", "markup declarations"},
         {"<?xml version='1.0'", "XML declaration not closed"},
         {"<r><? ?></r>", "processing instruction target"},
+        {" <?xml version='1.0'?><r/>", "XML declaration anywhere but at the very start"},
+        {"<r><?XML x?></r>", "XML declaration anywhere but at the very start"},
         {"<1r/>", "expected the root element"},
         {"<r><1/></r>", "an element name"},
     };
