@@ -480,16 +480,78 @@ TEST_F(UpdateQSNFaultTest, EngineCallFailuresKeepWhatTheyShould)
     }
 }
 
-TEST_F(UpdateQSNFaultTest, EngineThatCannotBeUnloadedStopsTheUpdate)
+TEST_F(UpdateQSNFaultTest, ServiceHostAndEngineFailuresBeforeTheFileIsOpened)
+{
+    struct Case {
+        const wchar_t* standin;
+        const wchar_t* call;
+        const char* code; // null: the code of the thread's last error, whatever it is
+        const char* services;
+    };
+    const std::vector<Case> cases = {
+        {L"srSvc", L"IServiceManager.GetRunningServices", "0x80000100", nullptr},
+        {L"srSvc", L"IServiceConfig.UnloadModule", "0x80000100", nullptr},
+        {L"vexcore", L"GetFactory", nullptr, nullptr},
+        {L"vexcore", L"IKrvFactory.CreateInstance", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.call));
+        Reset();
+        WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
+        CSharedRuntime::SetSwitch(c.standin, L"FailCall", c.call);
+        CSharedRuntime::SetSwitch(c.standin, L"FailResult", 0x80000100);
+        const Lines lines = InstallAndRemove();
+        CSharedRuntime::SetSwitch(c.standin, L"FailCall", L"");
+        if (c.code) {
+            EXPECT_EQ(Lines{std::string(kFailedUpdate) + c.code}, lines);
+        } else {
+            ASSERT_EQ(1u, lines.size());
+            EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
+        }
+        EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState()) << "no engine, no defaults";
+        EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
+        EXPECT_EQ(kServices, m_runtime->Services()) << "the engine runs as before";
+    }
+}
+
+TEST_F(UpdateQSNFaultTest, EngineThatCannotBeRestartedLeavesTheUpdateDone)
 {
     WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-    CSharedRuntime::SetSwitch(L"srSvc", L"FailCall", L"IServiceConfig.UnloadModule");
-    const Lines lines = InstallAndRemove();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
-    EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
-    EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
-    EXPECT_EQ(kServices, m_runtime->Services());
+    CSharedRuntime::SetSwitch(L"srSvc", L"FailCall", L"IServiceConfig.LoadModule");
+    EXPECT_TRUE(InstallAndRemove().empty()) << "the restart is the update object's own business";
+    const Sections state = EngineState();
+    ASSERT_EQ(1u, state.count("[config 3]"));
+    EXPECT_EQ(kNewConfigStart.front(), state.at("[config 3]").front());
+    EXPECT_EQ(0u, state.count("[config 1]") + state.count("[config 2]"));
+    ExpectEncipheredOriginal(ToBytes(kGoodFile));
+    EXPECT_EQ("[Submission]\n", m_runtime->Services()) << "the engine stays unloaded";
+}
+
+TEST_F(UpdateQSNFaultTest, ContainersReadByTheirStoredLengthAreUsedAndKept)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> change;
+    };
+    const std::vector<Case> cases = {
+        // Only the low 32 bits of the stored length count.
+        {"a high length word", [](Bytes& f) { f[clfs::update::scd::SCD_LENGTH_OFFSET + 4] = 0x7F; }},
+        // Bytes beyond the stored length's blocks are never handed out.
+        {"trailing bytes after the body", [](Bytes& f) { f.insert(f.end(), 13, 0xA5); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reset();
+        Bytes file = Enciphered(kGoodFile);
+        c.change(file);
+        WriteFileBytes(ControlFile(), file);
+        EXPECT_TRUE(InstallAndRemove().empty());
+        const Sections state = EngineState();
+        ASSERT_EQ(1u, state.count("[config 3]"));
+        EXPECT_EQ(kNewConfigStart.front(), state.at("[config 3]").front());
+        EXPECT_EQ(file, ReadFileBytes(ControlFile())) << "an enciphered file is never rewritten";
+        ExpectEngineStoppedAndRestarted();
+    }
 }
 
 } // namespace
