@@ -398,6 +398,17 @@ TEST_F(UpdateQSNFaultTest, UnusableDataFolderValueTouchesNothing)
     }
 }
 
+TEST_F(UpdateQSNFaultTest, OverlongDataFolderValueIsRejectedBeforeTheEngineIsTouched)
+{
+    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
+    SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", m_dataFolder + L"\\" + std::wstring(5000, L'd'));
+    // Appending the file name to a folder longer than a path fails and leaves no path at all.
+    EXPECT_EQ(Lines{std::string(kFailedUpdate) + "0x80070057"}, InstallAndRemove());
+    EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
+    EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile()));
+    EXPECT_TRUE(m_runtime->ServiceJournal().empty()) << "the service is not touched";
+}
+
 TEST_F(UpdateQSNFaultTest, UnusableEngineFolderValueStopsTheUpdateBeforeTheFileIsOpened)
 {
     std::vector<BadValue> values = kBadFolderValues;
