@@ -161,4 +161,29 @@ TEST_F(RegisterPRFaultTest, GroupRegistryThatCannotBeCreatedFailsTheInstallation
     ExpectNoDataFilesLeft();
 }
 
+TEST_F(RegisterPRFaultTest, RefusedUnregistrationNeverFailsARollbackOrARemoval)
+{
+    // A rolled-back installation asks the updater to forget both products; it refuses.
+    m_updater.Fail(L"UnregisterProduct");
+    const InstallerRun install = Install(kPackage, L"FORCEFAIL=1");
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
+    EXPECT_FALSE(ShowsCrash(install.log));
+    EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Rollback")}), install.KrvlLines());
+    EXPECT_EQ(Concat({RegistrationCalls(), RemovalCalls()}), m_updater.Journal()) << "both products were asked for";
+    EXPECT_EQ(RegisteredProducts(), m_updater.Products()) << "what the updater refused to forget";
+    ExpectNoDataFilesLeft();
+
+    // The same refusal on removal: the removal succeeds all the same.
+    m_updater.Fail(L"");
+    ASSERT_EQ(0u, Install(kPackage).exitCode);
+    m_updater.Journal();
+    m_updater.Fail(L"UnregisterProduct");
+    const InstallerRun remove = Uninstall(kPackage);
+    EXPECT_EQ(0u, remove.exitCode);
+    EXPECT_FALSE(ShowsCrash(remove.log));
+    EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), remove.KrvlLines());
+    EXPECT_EQ(RemovalCalls(), m_updater.Journal());
+    ExpectNoDataFilesLeft();
+}
+
 } // namespace
