@@ -212,6 +212,63 @@ TEST_F(UpdateQSNFaultTest, PlainFilesTheParserRejectsAreEncipheredAndKeepTheConf
     }
 }
 
+TEST_F(UpdateQSNFaultTest, DocumentsTheUpdateRefusesAreEncipheredWhole)
+{
+    struct Case {
+        const char* what;
+        Bytes content;
+        const char* code;
+    };
+    const std::string product = "<product scdVersion=\"1.0\" product=\"Korvalin Antivirus\" productversion=\"11.0\">";
+    const std::string noPort = "<control type=\"Submission\" component=\"Scanner\" componentversion=\"3.2\">"
+                               "<server>qsn.korvalin.example</server><probability>100</probability>"
+                               "<dailyLimit>50</dailyLimit><retryLimitDays>7</retryLimitDays>"
+                               "<retryFrequencyMinHours>2</retryFrequencyMinHours></control>";
+    std::string notANumber = Control("3.2", "qsn.korvalin.example");
+    notANumber.replace(notANumber.find(">100<"), 5, ">many<");
+    std::string versionMismatch = kGoodFile;
+    versionMismatch.replace(versionMismatch.find("scdVersion=\"1.0\""), 16, "scdVersion=\"1.1\"");
+    // The text ends at its first zero byte; every byte of the file is kept all the same.
+    Bytes utf16 = {0xFF, 0xFE};
+    for (char ch : kGoodFile) {
+        utf16.push_back(static_cast<unsigned char>(ch));
+        utf16.push_back(0);
+    }
+    Bytes binary;
+    for (int i = 0; i < 4096; ++i)
+        binary.push_back(static_cast<unsigned char>(i * 7));
+    const std::vector<Case> cases = {
+        {"only a product of another version", ToBytes(versionMismatch), "0x80070490"},
+        {"no controlSettings", ToBytes("<scd>" + product + Control("3.2", "q.example") + "</product></scd>"),
+         "0x80070490"},
+        {"a server without port", ToBytes(Document(noPort)), "0x80070490"},
+        {"a probability that is not a number", ToBytes(Document(notANumber)), "0x80020005"},
+        {"UTF-16 text", utf16, "0x80004005"},
+        {"binary data with zero bytes", binary, "0x80004005"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reset();
+        WriteFileBytes(ControlFile(), c.content);
+        EXPECT_EQ(Lines{std::string(kFailedUpdate) + c.code}, InstallAndRemove());
+        EXPECT_EQ(kAfterRejectedFile, EngineState());
+        ExpectEncipheredOriginal(c.content);
+        ExpectEngineStoppedAndRestarted();
+    }
+}
+
+TEST_F(UpdateQSNFaultTest, ControlOfAnUnknownTypeReplacesTheConfigurationsWithNone)
+{
+    std::string unknown = Control("3.2", "qsn.korvalin.example");
+    unknown.replace(unknown.find("\"Submission\""), 12, "\"submission\"");
+    const std::string text = Document(unknown);
+    WriteFileBytes(ControlFile(), ToBytes(text));
+    EXPECT_TRUE(InstallAndRemove().empty()) << "a record without configuration is only traced";
+    EXPECT_EQ((Sections{{"[engine]", {"262=dword:30", "384=dword:7", "385=dword:0"}}}), EngineState());
+    ExpectEncipheredOriginal(ToBytes(text));
+    ExpectEngineStoppedAndRestarted();
+}
+
 TEST_F(UpdateQSNFaultTest, EmptyFileIsRejectedAndLeftEmpty)
 {
     Reset();
