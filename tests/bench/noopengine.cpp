@@ -62,10 +62,10 @@ public:
     bool HasValue(unsigned long) override { return false; }
     bool GetDwordValue(unsigned long, DWORD&) override { return false; }
     // The engine copies the text; reading it is the least a real one does.
-    bool SetStringValue(unsigned long, sr::IString* value) override { return Written(value->GetStringW() != nullptr); }
-    bool SetGuidValue(unsigned long, const GUID&) override { return Written(true); }
-    bool SetDwordValue(unsigned long, DWORD) override { return Written(true); }
-    bool SetBoolValue(unsigned long, bool) override { return Written(true); }
+    bool SetStringValue(unsigned long, sr::IString* value) override { return value->GetStringW() != nullptr; }
+    bool SetGuidValue(unsigned long, const GUID&) override { return true; }
+    bool SetDwordValue(unsigned long, DWORD) override { return true; }
+    bool SetBoolValue(unsigned long, bool) override { return true; }
 
     // The reserved slots of both interfaces.
     NOOP_RESERVED(3)
@@ -112,12 +112,6 @@ public:
     NOOP_RESERVED(48)
 
 private:
-    bool Written(bool done)
-    {
-        ++m_counts.valuesWritten;
-        return done;
-    }
-
     unsigned long& m_saves;
 };
 

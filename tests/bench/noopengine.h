@@ -13,7 +13,6 @@ struct CEngineCounts {
     unsigned long configsSaved = 0;
     unsigned long configsRemoved = 0;
     unsigned long engineSaves = 0;
-    unsigned long valuesWritten = 0;
     // The engine's objects not yet released.
     long liveObjects = 0;
 };

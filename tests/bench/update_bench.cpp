@@ -171,14 +171,16 @@ public:
         m_pNoopCounts->existing = standinEngine ? 0 : controls;
     }
 
-    // Every control became a saved configuration, nothing of the engine is left alive, and the
-    // control file was enciphered.
+    // Every control became a saved configuration, the defaults were saved, nothing of the engine
+    // is left alive, and the control file was enciphered.
     void CheckNoopRun(unsigned long controls) const
     {
         const CEngineCounts& counts = *m_pNoopCounts;
         if (counts.configsMade != controls || counts.configsSaved != controls || counts.configsRemoved != controls)
             Fail("the no-op engine did not get one configuration per control: made " +
                  std::to_string(counts.configsMade) + ", saved " + std::to_string(counts.configsSaved));
+        if (counts.engineSaves != 1)
+            Fail("the engine-wide defaults were not saved once");
         if (counts.liveObjects != 0)
             Fail("the update left engine objects alive");
         CheckEnciphered();
