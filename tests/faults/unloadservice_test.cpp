@@ -160,4 +160,40 @@ TEST_F(UnloadServiceFaultTest, SharedRuntimeValueWithTrailingBackslashesStillFin
     EXPECT_EQ(kUnloaded, m_runtime->Services());
 }
 
+// A host call that fails while the engine is looked for only hides the engine: the action says it
+// succeeded and nothing is unloaded. The module's name alone is not needed to unload it.
+TEST_F(UnloadServiceFaultTest, HostFailuresWhileLookingForTheEngine)
+{
+    struct Case {
+        const wchar_t* call;
+        bool unloaded;
+    };
+    const std::vector<Case> cases = {
+        {L"GetFactory", false},
+        {L"IKrvFactory.CreateInstance", false},
+        {L"IServiceConfigCollection.GetItem", false},
+        {L"IServiceConfig.GetLoadedModules", false},
+        {L"IModuleCollection.GetItem", false},
+        {L"IServiceModule.GetPath", false},
+        {L"IServiceModule.GetName", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.call));
+        Reset();
+        SetString(kKorvalinKey, L"MsiLogging", L"2");
+        CSharedRuntime::SetSwitch(L"srSvc", L"FailCall", c.call);
+        EXPECT_EQ(kVerbose, InstallAndRemove(kKorvalinKey, L"MsiLogging"));
+        EXPECT_EQ(c.unloaded ? kUnloaded : kServices, m_runtime->Services());
+        // The call was made and failed.
+        const std::wstring call(c.call);
+        const std::string operation = Narrow(call.substr(call.find(L'.') + 1)) + "(";
+        size_t failed = 0;
+        for (const std::string& line : m_runtime->ServiceJournal())
+            if (line.find(operation) != std::string::npos &&
+                (line.find("-> 0x8001FFFF") != std::string::npos || line.find("-> false") != std::string::npos))
+                ++failed;
+        EXPECT_LE(1u, failed);
+    }
+}
+
 } // namespace
