@@ -300,7 +300,9 @@ CResult Measure(unsigned long controls, const CPlace& place, UpdateQSNFunction u
     const std::string file = updatebench::MakeControlFile(controls);
     const _bstr_t text = Widen(file);
 
-    std::vector<double> loads, walks, bares;
+    // The three measurements take turns, so that a change in the machine's load between runs
+    // touches all of them alike and their ratios stay meaningful.
+    std::vector<double> loads, walks, bares, updates, phases[ePhases], wholes;
     for (int i = 0; i < kRuns; ++i) {
         const updatebench::CBareTimes times = updatebench::LoadAndWalk(text);
         if (times.controls != controls)
@@ -308,23 +310,13 @@ CResult Measure(unsigned long controls, const CPlace& place, UpdateQSNFunction u
         loads.push_back(times.load);
         walks.push_back(times.walk);
         bares.push_back(times.load + times.walk);
-    }
-    result.bareLoad = Median(loads);
-    result.bareWalk = Median(walks);
-    result.bare = Median(bares);
 
-    std::vector<double> updates;
-    for (int i = 0; i < kRuns; ++i) {
         place.Prepare(file, false, controls);
         const double start = Now();
         updateQSN(0);
         updates.push_back(Now() - start);
         place.CheckNoopRun(controls);
-    }
-    result.update = Median(updates);
 
-    std::vector<double> phases[ePhases], wholes;
-    for (int i = 0; i < kRuns; ++i) {
         place.Prepare(file, false, controls);
         const CPhases run = RunPhases(place);
         place.CheckNoopRun(controls);
@@ -335,6 +327,10 @@ CResult Measure(unsigned long controls, const CPlace& place, UpdateQSNFunction u
         }
         wholes.push_back(whole);
     }
+    result.bareLoad = Median(loads);
+    result.bareWalk = Median(walks);
+    result.bare = Median(bares);
+    result.update = Median(updates);
     for (int phase = 0; phase < ePhases; ++phase)
         result.phases[phase] = Median(phases[phase]);
     result.phasesWhole = Median(wholes);
