@@ -1,11 +1,14 @@
 #include "framework/instoptsdat.h"
+#include "framework/recordstore.h"
 
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/e2e/msiexec.h"
+#include "tests/e2e/recorddamage.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <msiquery.h>
 
 #include <string>
 #include <vector>
@@ -166,23 +169,92 @@ TEST_F(DriverTest, FatalDeferredFailureStopsTheSequence)
     ExpectNoDataFilesLeft();
 }
 
-TEST_F(DriverTest, MissingDataFileTurnsTheLaterCallsToRemovalWithoutConditions)
+// The probe's damage, checked against the record file format: each kind gives the failure its
+// name says, and "cut" keeps the records before the one it cuts.
+TEST_F(DriverTest, DamageProbeBreaksRecordFilesAsItsKindsSay)
 {
-    const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=0 PROBEDROPDATA=1");
-    ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-    const std::vector<std::string> journal = Journal();
-    const std::vector<std::string> expected = {
-        "PropProbe InstallScheduling CAWPROP=1",
-        "Probe UninstallDeferred",
-        std::string(kLong) + " UninstallDeferred",
-        "PropProbe UninstallDeferred PROBEVALUE=hello LONG=world",
-        "Probe UninstallCommit",
-        std::string(kLong) + " UninstallCommit",
-        "PropProbe UninstallCommit PROBEVALUE=<none> LONG=<none>",
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring probePath = self;
+    probePath = probePath.substr(0, probePath.find_last_of(L'\\') + 1) + L"driverprobe.dll";
+    const HMODULE probe = LoadLibraryW(probePath.c_str());
+    ASSERT_NE(nullptr, probe) << Narrow(probePath);
+    using Action = UINT(__stdcall*)(MSIHANDLE);
+    const auto damageRecordFile = reinterpret_cast<Action>(reinterpret_cast<void*>(GetProcAddress(probe, "DamageRecordFile")));
+    ASSERT_NE(nullptr, damageRecordFile);
+
+    const uint8_t key[] = {0x3C, 0x91, 0x5E, 0x07, 0xD2, 0x68, 0xA4, 0x1F};
+    InstallToolBox::CRecordStore written;
+    ASSERT_EQ(InstallToolBox::RS_SUCCESS, written.Init(key, sizeof(key)));
+    ASSERT_EQ(InstallToolBox::RS_SUCCESS, written.SetDword("Install", 1));
+    ASSERT_EQ(InstallToolBox::RS_SUCCESS, written.SetString("COND1:Probe", "0"));
+    ASSERT_EQ(InstallToolBox::RS_SUCCESS, written.SetDword("COND1:ProbeSeq", 1));
+    std::vector<uint8_t> file;
+    ASSERT_EQ(InstallToolBox::RS_SUCCESS, written.Save(file));
+    ASSERT_EQ(28u + 3 * 48u, file.size());
+
+    struct Case {
+        const wchar_t* kind;
+        size_t size;
+        int status;
+        uint32_t kept; // records left after the load
     };
-    EXPECT_EQ(expected, journal);
-    ExpectNoDataFilesLeft();
-    EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+    // Newest first: the cut falls in "Install", the file's last record.
+    for (const Case& c : {Case{L"truncated", 20, InstallToolBox::RS_BAD_FORMAT, 0},
+                          Case{L"digest", file.size(), InstallToolBox::RS_BAD_CHECKSUM, 0},
+                          Case{L"cut", file.size() - 8, InstallToolBox::RS_BAD_FORMAT, 2}}) {
+        SCOPED_TRACE(Narrow(c.kind));
+        WriteFileBytes(Temp(L"damage-check.dat"), std::vector<unsigned char>(file.begin(), file.end()));
+        {
+            const RecordDamage damage(L"damage-check.dat", c.kind);
+            EXPECT_EQ(0u, damageRecordFile(0));
+        }
+        const std::vector<unsigned char> damaged = ReadFileBytes(Temp(L"damage-check.dat"));
+        EXPECT_EQ(c.size, damaged.size());
+        InstallToolBox::CRecordStore read;
+        ASSERT_EQ(InstallToolBox::RS_SUCCESS, read.Init(key, sizeof(key)));
+        EXPECT_EQ(c.status, read.Load(damaged.data(), damaged.size(), true));
+        std::vector<InstallToolBox::CRecordStore::SRecordView> records;
+        read.GetRecords(records);
+        EXPECT_EQ(c.kept, records.size());
+        uint32_t install = 0;
+        EXPECT_EQ(InstallToolBox::RS_NOT_FOUND, read.GetDword("Install", &install, 0));
+    }
+    {
+        const RecordDamage damage(L"damage-check.dat", L"missing");
+        EXPECT_EQ(0u, damageRecordFile(0));
+    }
+    EXPECT_FALSE(FileExists(Temp(L"damage-check.dat")));
+    FreeLibrary(probe);
+}
+
+TEST_F(DriverTest, LostOrDamagedDataFileTurnsTheLaterCallsToRemovalWithoutConditions)
+{
+    // "cut" keeps the conditions written after "Install" but loses "Install" itself, the
+    // file's last record: the later calls cannot tell it from a lost file.
+    for (const wchar_t* kind : kRecordDamageKinds) {
+        SCOPED_TRACE(Narrow(kind));
+        const InstallerRun install = [&] {
+            const RecordDamage damage(L"ProbeSeq.dat", kind);
+            return Install(kPackage, kProperties + L" PROBECOND=0");
+        }();
+        ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+        EXPECT_FALSE(ShowsCrash(install.log));
+        const std::vector<std::string> journal = Journal();
+        const std::vector<std::string> expected = {
+            "PropProbe InstallScheduling CAWPROP=1",
+            "Probe UninstallDeferred",
+            std::string(kLong) + " UninstallDeferred",
+            "PropProbe UninstallDeferred PROBEVALUE=hello LONG=world",
+            "Probe UninstallCommit",
+            std::string(kLong) + " UninstallCommit",
+            "PropProbe UninstallCommit PROBEVALUE=<none> LONG=<none>",
+        };
+        EXPECT_EQ(expected, journal);
+        ExpectNoDataFilesLeft();
+        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+        Journal();
+    }
 }
 
 } // namespace

@@ -113,13 +113,6 @@ extern "C" UINT __stdcall RunProbeSequence(MSIHANDLE hInstall)
     return RunCustomActions(hInstall, actions, 3, L"ProbeSeq");
 }
 
-// Removes the sequence's data file between the scheduling and the deferred call.
-extern "C" UINT __stdcall DropProbeData(MSIHANDLE)
-{
-    DeleteFileW(TempFile(L"ProbeSeq.dat").c_str());
-    return ERROR_SUCCESS;
-}
-
 extern "C" UINT __stdcall FailInstall(MSIHANDLE)
 {
     return ERROR_INSTALL_FAILURE;

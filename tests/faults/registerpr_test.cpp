@@ -1,10 +1,13 @@
 // RegisterPR in the real msiexec against an updater whose calls fail one at a time: a product the
 // updater refuses is skipped, a property it refuses leaves the rest of the product, and an
-// updater that cannot be created fails the installation and leaves nothing registered.
+// updater that cannot be created fails the installation and leaves nothing registered. Then the
+// sequence's data file lost or damaged between the calls: the later calls take the installation
+// for a removal, as the driver's data says they must.
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
 #include "tests/e2e/msiexec.h"
+#include "tests/e2e/recorddamage.h"
 #include "tests/e2e/updaterstandin.h"
 
 #include <gtest/gtest.h>
@@ -184,6 +187,55 @@ TEST_F(RegisterPRFaultTest, RefusedUnregistrationNeverFailsARollbackOrARemoval)
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), remove.KrvlLines());
     EXPECT_EQ(RemovalCalls(), m_updater.Journal());
     ExpectNoDataFilesLeft();
+}
+
+TEST_F(RegisterPRFaultTest, SequenceDataLostAfterSchedulingLeavesTheProductsUnregistered)
+{
+    // Without "Install" the deferred and commit calls run the removal side, which never calls
+    // the updater: the installation succeeds and registers nothing, and no line says why.
+    const auto expectRemovalSideRan = [&](const InstallerRun& install) {
+        EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+        EXPECT_FALSE(ShowsCrash(install.log));
+        EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}),
+                  install.KrvlLines());
+        EXPECT_EQ(Lines{}, m_updater.Journal());
+        EXPECT_EQ("", m_updater.Products());
+        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+        m_updater.Journal();
+    };
+    for (const wchar_t* kind : kRecordDamageKinds) {
+        SCOPED_TRACE(Narrow(kind));
+        expectRemovalSideRan([&] {
+            const RecordDamage damage(L"SUB_PR_Action.dat", kind);
+            return Install(kPackage);
+        }());
+        ExpectNoDataFilesLeft();
+    }
+
+    // The temporary folder cannot take the file: a folder holds its name.
+    const std::wstring blocked = TempFolder() + L"\\SUB_PR_Action.dat";
+    ASSERT_TRUE(CreateDirectoryW(blocked.c_str(), nullptr));
+    expectRemovalSideRan(Install(kPackage));
+    RemoveDirectoryW(blocked.c_str());
+}
+
+TEST_F(RegisterPRFaultTest, SequenceDataDamagedBeforeTheRollbackRegistersTheProductsAgain)
+{
+    // A rollback that cannot read "Install" takes it for a rolled-back removal and registers the
+    // products that the installation had registered: they stay after the failed installation.
+    for (const wchar_t* kind : kRecordDamageKinds) {
+        SCOPED_TRACE(Narrow(kind));
+        UpdaterStandIn updater;
+        const RecordDamage damage(L"SUB_PR_Action.dat", kind);
+        const InstallerRun install = Install(kPackage, L"DAMAGELATER=1 FORCEFAIL=1");
+        EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
+        EXPECT_FALSE(ShowsCrash(install.log));
+        EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Rollback")}),
+                  install.KrvlLines());
+        EXPECT_EQ(Concat({RegistrationCalls(), RegistrationCalls()}), updater.Journal());
+        EXPECT_EQ(RegisteredProducts(), updater.Products());
+        ExpectNoDataFilesLeft();
+    }
 }
 
 } // namespace
