@@ -206,8 +206,11 @@ public:
 
     bool HasValue(unsigned long key) override
     {
-        const bool present = m_pConfig->ValuesHeld().count(key) != 0;
-        standin::Journal(Call(L"HasValue", key) + L")" + (present ? L" -> true" : L" -> false"));
+        const std::wstring call = Call(L"HasValue", key) + L")";
+        unsigned long ignored = 0;
+        const bool present = m_pConfig->ValuesHeld().count(key) != 0
+                             && !standin::Planted(L"IKeyValueCollection.HasValue", call, ignored);
+        standin::Journal(call + (present ? L" -> true" : L" -> false"));
         return present;
     }
 

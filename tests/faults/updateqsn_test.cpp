@@ -125,9 +125,11 @@ protected:
         DeleteKeyTree(kKorvalinKey);
     }
 
-    // A fresh start for the next case: the earlier engine state, the engine running, no journal.
+    // A fresh start for the next case: the earlier engine state, the engine running, no journal,
+    // no failure switch.
     void Reset() const
     {
+        CSharedRuntime::ClearSwitches();
         const std::string state = kEarlierEngineState;
         WriteFileBytes(EngineStore(), ToBytes(state));
         m_runtime->SetServices(kServices);
@@ -496,6 +498,7 @@ TEST_F(UpdateQSNFaultTest, EngineCallFailuresKeepWhatTheyShould)
     struct Case {
         const char* call;
         const char* match;
+        DWORD result; // what the failing call returns; 0: the stand-in's default
         Lines lines;
         // The configurations' first values afterwards, and the engine-wide section.
         std::map<std::string, Lines> configs;
@@ -509,24 +512,30 @@ TEST_F(UpdateQSNFaultTest, EngineCallFailuresKeepWhatTheyShould)
     const std::map<std::string, Lines> secondLeft = {{"[config 2]", {"256=string:older.example"}}};
     const std::vector<Case> cases = {
         // The file is rejected by the engine before anything is removed.
-        {"IConfigManager.LoadConfigs", "", {failed}, earlier, defaults},
-        {"IConfigManager.GetConfigCount", "", {failed}, earlier, defaults},
+        {"IConfigManager.LoadConfigs", "", 0, {failed}, earlier, defaults},
+        {"IConfigManager.GetConfigCount", "", 0, {failed}, earlier, defaults},
         // Removed configurations stay removed; the rest stays.
-        {"IConfigManager.GetConfigAt", "(1)", {failed}, secondLeft, defaults},
-        {"IConfigManager.RemoveConfig", "(config 2)", {failed}, secondLeft, defaults},
+        {"IConfigManager.GetConfigAt", "(1)", 0, {failed}, secondLeft, defaults},
+        {"IConfigManager.RemoveConfig", "(config 2)", 0, {failed}, secondLeft, defaults},
         // A record whose configuration cannot be made is dropped; the update goes on.
-        {"IConfigManager.NewConfig", "", {}, {}, defaults},
-        {"IConfig.GetData", "[config", {}, {}, defaults},
-        {"IKeyValueCollection.SetStringValue", "(256,", {}, {}, defaults},
-        {"IKeyValueCollection.SetDwordValue", "[config", {}, {}, defaults},
+        {"IConfigManager.NewConfig", "", 0, {}, {}, defaults},
+        {"IConfig.GetData", "[config", 0, {}, {}, defaults},
+        {"IKeyValueCollection.SetStringValue", "(256,", 0, {}, {}, defaults},
+        {"IKeyValueCollection.SetDwordValue", "[config", 0, {}, {}, defaults},
         // The engine-wide values: only the defaults line, the new configuration stays.
-        {"IConfigManager.GetEngineConfig", "", {"KRVL (Error): Failed to set engine config defaults: 0x80004005"},
+        {"IConfigManager.GetEngineConfig", "", 0, {"KRVL (Error): Failed to set engine config defaults: 0x80004005"},
          {{"[config 3]", kNewConfigStart}}, untouchedEngine},
-        {"IConfig.GetData", "[engine]", {"KRVL (Error): Failed to set engine config defaults: 0x80004005"},
+        {"IConfig.GetData", "[engine]", 0, {"KRVL (Error): Failed to set engine config defaults: 0x80004005"},
          {{"[config 3]", kNewConfigStart}}, untouchedEngine},
         // Failed writes and a failed save of the engine-wide values are only traced.
-        {"IKeyValueCollection.SetDwordValue", "[engine]", {}, {{"[config 3]", kNewConfigStart}}, untouchedEngine},
-        {"IConfig.Save", "[engine]", {}, {{"[config 3]", kNewConfigStart}}, untouchedEngine},
+        {"IKeyValueCollection.SetDwordValue", "[engine]", 0, {}, {{"[config 3]", kNewConfigStart}}, untouchedEngine},
+        {"IConfig.Save", "[engine]", 0, {}, {{"[config 3]", kNewConfigStart}}, untouchedEngine},
+        {"IConfig.Save", "[engine]", 5, {}, {{"[config 3]", kNewConfigStart}}, untouchedEngine},
+        // An engine that cannot say what it holds gets every default, over the value it had.
+        {"IKeyValueCollection.HasValue", "[engine]", 0, {}, {{"[config 3]", kNewConfigStart}},
+         {"262=dword:30", "384=dword:14", "385=dword:0"}},
+        // A new configuration holds nothing to read back: its magic number comes out the same.
+        {"IKeyValueCollection.GetDwordValue", "[config", 0, {}, {{"[config 3]", kNewConfigStart}}, defaults},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.call) + " " + c.match);
@@ -534,6 +543,8 @@ TEST_F(UpdateQSNFaultTest, EngineCallFailuresKeepWhatTheyShould)
         WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
         CSharedRuntime::SetSwitch(L"vexcore", L"FailCall", std::wstring(c.call, c.call + strlen(c.call)));
         CSharedRuntime::SetSwitch(L"vexcore", L"FailMatch", std::wstring(c.match, c.match + strlen(c.match)));
+        if (c.result != 0)
+            CSharedRuntime::SetSwitch(L"vexcore", L"FailResult", c.result);
         EXPECT_EQ(c.lines, InstallAndRemove());
         CSharedRuntime::SetSwitch(L"vexcore", L"FailCall", L"");
         Sections state = EngineState();
@@ -580,6 +591,38 @@ TEST_F(UpdateQSNFaultTest, ServiceHostAndEngineFailuresBeforeTheFileIsOpened)
         EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
         EXPECT_EQ(kServices, m_runtime->Services()) << "the engine runs as before";
     }
+}
+
+TEST_F(UpdateQSNFaultTest, TrustVerifierAbsentOrRefusingTheServiceHost)
+{
+    // Without the verifier neither the service host nor the engine is loaded: the update stops
+    // at the engine, having touched nothing.
+    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
+    const std::wstring verifier = m_runtime->Directory() + L"\\srVrTrst.dll";
+    const std::wstring aside = m_runtime->Directory() + L"\\srVrTrst.aside";
+    ASSERT_TRUE(MoveFileW(verifier.c_str(), aside.c_str()));
+    const Lines lines = InstallAndRemove();
+    ASSERT_TRUE(MoveFileW(aside.c_str(), verifier.c_str()));
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
+    EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
+    EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
+    EXPECT_EQ(Lines{}, m_runtime->ServiceJournal());
+    EXPECT_EQ(kServices, m_runtime->Services());
+
+    // An untrusted service host counts as an engine that is not running: the update goes on
+    // while the engine runs, and nothing in the installer log says it was not stopped.
+    Reset();
+    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
+    CSharedRuntime::SetSwitch(L"srVrTrst", L"RefuseFile", L"srSvc.dll");
+    EXPECT_EQ(Lines{}, InstallAndRemove());
+    const Sections state = EngineState();
+    ASSERT_EQ(1u, state.count("[config 3]"));
+    EXPECT_EQ(kNewConfigStart.front(), state.at("[config 3]").front());
+    EXPECT_EQ(0u, state.count("[config 1]") + state.count("[config 2]"));
+    ExpectEncipheredOriginal(ToBytes(kGoodFile));
+    EXPECT_EQ(Lines{}, m_runtime->ServiceJournal()) << "the host was never loaded";
+    EXPECT_EQ(kServices, m_runtime->Services());
 }
 
 TEST_F(UpdateQSNFaultTest, EngineThatCannotBeRestartedLeavesTheUpdateDone)

@@ -22,12 +22,6 @@ std::wstring TestName()
     return testsupport::Widen(std::string(test->test_suite_name()) + "." + test->name());
 }
 
-void ClearSwitches()
-{
-    for (const wchar_t* key : kStandinKeys)
-        testsupport::DeleteKeyTree(key);
-}
-
 void CopyStandin(const wchar_t* built, const std::wstring& folder, const wchar_t* fileName)
 {
     const std::wstring source = std::wstring(SUBMCA_STANDINS_DIR) + L"\\" + built;
@@ -90,6 +84,12 @@ std::vector<std::string> CSharedRuntime::TrustJournal() const
 std::vector<std::string> CSharedRuntime::EngineJournal() const
 {
     return testsupport::SplitLines(ReadText(m_sEngineDirectory + L"\\vexcore-journal.txt"));
+}
+
+void CSharedRuntime::ClearSwitches()
+{
+    for (const wchar_t* key : kStandinKeys)
+        testsupport::DeleteKeyTree(key);
 }
 
 void CSharedRuntime::SetSwitch(const wchar_t* standin, const wchar_t* name, const std::wstring& value)

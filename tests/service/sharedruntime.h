@@ -39,6 +39,7 @@ public:
     // "vexcore").
     static void SetSwitch(const wchar_t* standin, const wchar_t* name, const std::wstring& value);
     static void SetSwitch(const wchar_t* standin, const wchar_t* name, DWORD value);
+    static void ClearSwitches(); // every stand-in answers again
 
 private:
     std::wstring m_sDirectory;
