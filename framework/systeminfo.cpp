@@ -4,6 +4,7 @@
 #include "framework/regkey.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace InstallToolBox {
@@ -90,10 +91,7 @@ bool ProductSuiteNamesTerminalServer()
     if (RegQueryValueExW(key.Get(), L"ProductSuite", nullptr, &type, reinterpret_cast<BYTE*>(suites.data()), &bytes)
         != ERROR_SUCCESS)
         return false;
-    for (const wchar_t* suite = suites.data(); *suite; suite += wcslen(suite) + 1)
-        if (wcscmp(suite, L"Terminal Server") == 0)
-            return true;
-    return false;
+    return MultiStringNames(suites.data(), bytes / sizeof(wchar_t), L"Terminal Server");
 }
 
 bool TerminalServicesInstalled(const CSystemInfo::Facts& facts)
@@ -223,6 +221,19 @@ DWORD PlatformFlags(DWORD platformId, DWORD major, DWORD minor)
         if (entry->major == major && entry->minor == minor)
             flags |= entry->bit;
     return flags;
+}
+
+bool MultiStringNames(const wchar_t* data, size_t chars, const wchar_t* name)
+{
+    for (size_t at = 0; at < chars;) {
+        const size_t length = wcsnlen(data + at, chars - at);
+        if (length == 0)
+            return false;
+        if (std::wstring_view(data + at, length) == name)
+            return true;
+        at += length + 1;
+    }
+    return false;
 }
 
 void WriteSystemReport(CDebugLog& log, const CSystemInfo::Facts& facts)

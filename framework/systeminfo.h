@@ -43,6 +43,10 @@ public:
 // framework has no bit for).
 DWORD PlatformFlags(DWORD platformId, DWORD major, DWORD minor);
 
+// Whether a REG_MULTI_SZ value of chars characters lists name. The list ends at its first empty
+// string or at its last character, so a value stored without its terminators is read no further.
+bool MultiStringNames(const wchar_t* data, size_t chars, const wchar_t* name);
+
 // Writes the system report lines for these facts.
 void WriteSystemReport(CDebugLog& log, const CSystemInfo::Facts& facts);
 

@@ -37,6 +37,28 @@ TEST(SystemInfo, PlatformFlagsNameFamilyAndKnownVersions)
             << c.platformId << " " << c.major << "." << c.minor;
 }
 
+TEST(SystemInfo, ProductSuiteListIsReadWithinItsStoredLength)
+{
+    struct Case {
+        std::wstring stored; // exactly the characters of the value, terminators included or not
+        bool named;
+    };
+    const std::wstring name = L"Terminal Server";
+    const Case cases[] = {
+        {L"Enterprise" + std::wstring(1, L'\0') + name + std::wstring(2, L'\0'), true},
+        {L"Enterprise" + std::wstring(1, L'\0') + name, true}, // no terminators at all
+        {name.substr(0, 8), false},                            // cut inside the name
+        {name + L" Lite" + std::wstring(2, L'\0'), false},
+        {std::wstring(1, L'\0') + name + std::wstring(2, L'\0'), false}, // the list ends at the empty string
+        {L"", false},
+    };
+    for (const Case& c : cases) {
+        // An exact-size heap copy, so that reading past the value would leave the allocation.
+        const std::vector<wchar_t> value(c.stored.begin(), c.stored.end());
+        EXPECT_EQ(c.named, MultiStringNames(value.data(), value.size(), name.c_str())) << Narrow(c.stored);
+    }
+}
+
 std::vector<std::string> ReportLines(const CSystemInfo::Facts& facts)
 {
     DeleteFileIfAny(OwnLogFile());
