@@ -1,35 +1,24 @@
 // UpdateQSN in the real msiexec: the control file in the engine's data folder, the service host,
 // trust verifier and engine stand-ins placed where the registry says the shared runtime lives.
-#include "update/scdcontainer.h"
-
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
 #include "tests/e2e/msiexec.h"
-#include "tests/service/sharedruntime.h"
+#include "tests/e2e/updateqsnfixture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 using namespace testsupport;
 using servicetest::CSharedRuntime;
-using Lines = std::vector<std::string>;
-using Sections = std::map<std::string, Lines>;
 
 namespace {
 
-const wchar_t kPackage[] = L"updateqsn";
-const std::string kEngine = "C:\\Program Files\\Korvalin\\Engine\\vexcore.dll";
 const std::string kServices = "[Antivirus]\nC:\\Program Files\\Korvalin\\Scanner\\scan.dll|Scanner\n[Submission]\n" +
-                              kEngine + "|ORBSubmissionEngine\n";
-// Two configurations of an earlier update, and one engine-wide value that must be kept.
-const std::string kEarlierEngineState = "[engine]\n384=dword:7\n[config 1]\n256=string:old.example\n"
-                                        "[config 2]\n256=string:older.example\n";
+                              kEngineModule + "|ORBSubmissionEngine\n";
 
 const std::string kControlFile =
     "<?xml version=\"1.0\"?>\r\n"
@@ -104,80 +93,14 @@ Sections UpdatedEngineState()
     };
 }
 
-Sections ParseSections(const std::string& text)
-{
-    Sections sections;
-    std::string current;
-    for (const std::string& line : SplitLines(text)) {
-        if (!line.empty() && line.front() == '[')
-            sections[current = line];
-        else if (!line.empty())
-            sections[current].push_back(line);
-    }
-    return sections;
-}
-
 std::string Text(const std::vector<unsigned char>& bytes)
 {
     return std::string(bytes.begin(), bytes.end());
 }
 
-class UpdateQSNTest : public testing::Test {
+class UpdateQSNTest : public UpdateQSNFixture {
 protected:
-    void SetUp() override
-    {
-        DeleteKeyTree(kKorvalinKey);
-        m_runtime = std::make_unique<CSharedRuntime>();
-        m_runtime->SetServices(kServices);
-        m_dataFolder = MakeScratchFolder(L"Submission Engine Data\\UpdateQSN");
-        SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", m_dataFolder + L"\\\\");
-        SetEngineState(kEarlierEngineState);
-    }
-    void TearDown() override
-    {
-        Uninstall(kPackage);
-        m_runtime.reset();
-        DeleteKeyTree(kKorvalinKey);
-    }
-
-    std::wstring ControlFile() const { return m_dataFolder + L"\\SCD.xml"; }
-    std::wstring EngineStore() const { return m_runtime->EngineDirectory() + L"\\vexcore-configs.txt"; }
-    void SetEngineState(const std::string& state) const
-    {
-        WriteFileBytes(EngineStore(), std::vector<unsigned char>(state.begin(), state.end()));
-    }
-    Sections EngineState() const { return ParseSections(Text(ReadFileBytes(EngineStore()))); }
-
-    Lines InstallAndRemove() { return testsupport::InstallAndRemove(kPackage); }
-
-    // The control file decodes back to exactly the original text.
-    void ExpectEncipheredOriginal(const std::string& original) const
-    {
-        const std::vector<unsigned char> file = ReadFileBytes(ControlFile());
-        ASSERT_GE(file.size(), 40u);
-        EXPECT_TRUE(clfs::update::scd::HasMagic(file.data())) << "the control file is enciphered";
-        std::vector<uint8_t> content;
-        ASSERT_EQ(clfs::update::scd::SCD_READ_DECIPHERED,
-                  clfs::update::scd::ReadContent(file.data(), file.size(), content));
-        EXPECT_EQ(original + '\0', std::string(content.begin(), content.end()));
-    }
-
-    // The engine module was unloaded from its configuration and loaded there again.
-    void ExpectEngineStoppedAndRestarted() const
-    {
-        Lines moduleCalls;
-        for (const std::string& line : m_runtime->ServiceJournal())
-            if (line.find("UnloadModule") != std::string::npos || line.find("LoadModule") != std::string::npos)
-                moduleCalls.push_back(line);
-        EXPECT_EQ((Lines{"IServiceConfig[Submission].UnloadModule(\"" + kEngine + "\") -> 0x00010000",
-                         "IServiceConfig[Submission].LoadModule(\"" + kEngine +
-                             "\", \"ORBSubmissionEngine\") -> 0x00010000"}),
-                  moduleCalls);
-        EXPECT_EQ(kServices, m_runtime->Services());
-    }
-
-    std::unique_ptr<CSharedRuntime> m_runtime;
-    std::wstring m_dataFolder;
+    UpdateQSNTest() : UpdateQSNFixture(kServices, L"UpdateQSN", L"\\\\") {}
 };
 
 TEST_F(UpdateQSNTest, PlainControlFileReplacesTheEngineConfigurationsAndIsEnciphered)
@@ -185,7 +108,7 @@ TEST_F(UpdateQSNTest, PlainControlFileReplacesTheEngineConfigurationsAndIsEnciph
     WriteFileBytes(ControlFile(), std::vector<unsigned char>(kControlFile.begin(), kControlFile.end()));
     EXPECT_TRUE(InstallAndRemove().empty()) << "a successful update writes no installer-log line";
     EXPECT_EQ(UpdatedEngineState(), EngineState());
-    ExpectEncipheredOriginal(kControlFile);
+    ExpectEncipheredOriginal(ToBytes(kControlFile));
     ExpectEngineStoppedAndRestarted();
 
     // The next installation finds the enciphered file, gives the engine the same state and leaves
@@ -222,7 +145,7 @@ TEST_F(UpdateQSNTest, RejectedControlFilesLeaveTheConfigurationsAndKeepTheConten
         EXPECT_EQ((Sections{{"[config 1]", {"256=string:old.example"}}, {"[config 2]", {"256=string:older.example"}}}),
                   state)
             << "no configuration is removed for a rejected file";
-        ExpectEncipheredOriginal(c.content);
+        ExpectEncipheredOriginal(ToBytes(c.content));
         ExpectEngineStoppedAndRestarted();
         m_runtime->SetServices(kServices);
         DeleteFileIfAny(m_runtime->Directory() + L"\\srsvc-journal.txt");
@@ -255,7 +178,7 @@ TEST_F(UpdateQSNTest, EngineFailuresAreReportedAndTheEngineIsRestarted)
     CSharedRuntime::SetSwitch(L"vexcore", L"FailCall", L"IConfig.Save");
     CSharedRuntime::SetSwitch(L"vexcore", L"FailMatch", L"[config");
     EXPECT_EQ(Lines{"KRVL (Error): Failed to update QSN config: 0x80004005"}, InstallAndRemove());
-    ExpectEncipheredOriginal(kControlFile);
+    ExpectEncipheredOriginal(ToBytes(kControlFile));
     ExpectEngineStoppedAndRestarted();
 }
 

@@ -56,18 +56,14 @@ protected:
     Lines InstallAndRemove(const wchar_t* subKey, const wchar_t* name)
     {
         const std::optional<RegValue> before = GetRaw(subKey, name);
-        const InstallerRun install = Install(kPackage);
-        EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-        EXPECT_FALSE(install.timedOut);
-        EXPECT_FALSE(ShowsCrash(install.log)) << Narrow(install.logPath);
-        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+        const Lines lines = testsupport::InstallAndRemove(kPackage);
         const std::optional<RegValue> after = GetRaw(subKey, name);
         EXPECT_EQ(before.has_value(), after.has_value());
         if (before && after) {
             EXPECT_EQ(before->type, after->type) << "the value is not rewritten";
             EXPECT_EQ(before->data, after->data) << "the value is not rewritten";
         }
-        return install.KrvlLines();
+        return lines;
     }
 
     std::unique_ptr<CSharedRuntime> m_runtime;

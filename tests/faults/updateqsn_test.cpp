@@ -8,7 +8,7 @@
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
 #include "tests/e2e/msiexec.h"
-#include "tests/service/sharedruntime.h"
+#include "tests/e2e/updateqsnfixture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -24,17 +24,10 @@
 
 using namespace testsupport;
 using servicetest::CSharedRuntime;
-using Bytes = std::vector<unsigned char>;
-using Lines = std::vector<std::string>;
-using Sections = std::map<std::string, Lines>;
 
 namespace {
 
-const wchar_t kPackage[] = L"updateqsn";
-const std::string kEngine = "C:\\Program Files\\Korvalin\\Engine\\vexcore.dll";
-const std::string kServices = "[Submission]\n" + kEngine + "|ORBSubmissionEngine\n";
-const std::string kEarlierEngineState = "[engine]\n384=dword:7\n[config 1]\n256=string:old.example\n"
-                                        "[config 2]\n256=string:older.example\n";
+const std::string kServices = "[Submission]\n" + kEngineModule + "|ORBSubmissionEngine\n";
 // What the engine holds after a rejected file: the earlier configurations, and the engine-wide
 // defaults, which are written whatever became of the file.
 const Sections kAfterRejectedFile = {
@@ -63,24 +56,6 @@ const std::string kGoodFile = Document(Control("3.2", "qsn.korvalin.example"));
 // The first value of the configuration the good control file gives.
 const Lines kNewConfigStart = {"256=string:qsn.korvalin.example"};
 
-Bytes ToBytes(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-Sections ParseSections(const std::string& text)
-{
-    Sections sections;
-    std::string current;
-    for (const std::string& line : SplitLines(text)) {
-        if (!line.empty() && line.front() == '[')
-            sections[current = line];
-        else if (!line.empty())
-            sections[current].push_back(line);
-    }
-    return sections;
-}
-
 // The enciphered form of text (the plain file and its zero byte) under a fixed data key.
 Bytes Enciphered(const std::string& text)
 {
@@ -108,21 +83,14 @@ bool IsFailedUpdateLine(const std::string& line)
     return line.find_first_not_of("0123456789ABCDEF", prefix.size()) == std::string::npos;
 }
 
-class UpdateQSNFaultTest : public testing::Test {
+class UpdateQSNFaultTest : public UpdateQSNFixture {
 protected:
+    UpdateQSNFaultTest() : UpdateQSNFixture(kServices, L"Faults", L"") {}
+
     void SetUp() override
     {
-        DeleteKeyTree(kKorvalinKey);
-        m_runtime = std::make_unique<CSharedRuntime>();
-        m_dataFolder = MakeScratchFolder(L"Submission Engine Data\\Faults");
-        SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", m_dataFolder);
+        UpdateQSNFixture::SetUp();
         Reset();
-    }
-    void TearDown() override
-    {
-        Uninstall(kPackage);
-        m_runtime.reset();
-        DeleteKeyTree(kKorvalinKey);
     }
 
     // A fresh start for the next case: the earlier engine state, the engine running, no journal,
@@ -130,62 +98,12 @@ protected:
     void Reset() const
     {
         CSharedRuntime::ClearSwitches();
-        const std::string state = kEarlierEngineState;
-        WriteFileBytes(EngineStore(), ToBytes(state));
+        SetEngineState(kEarlierEngineState);
         m_runtime->SetServices(kServices);
         DeleteFileIfAny(m_runtime->Directory() + L"\\srsvc-journal.txt");
         SetFileAttributesW(ControlFile().c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileIfAny(ControlFile());
     }
-
-    std::wstring ControlFile() const { return m_dataFolder + L"\\SCD.xml"; }
-    std::wstring EngineStore() const { return m_runtime->EngineDirectory() + L"\\vexcore-configs.txt"; }
-    Sections EngineState() const
-    {
-        const Bytes bytes = ReadFileBytes(EngineStore());
-        return ParseSections(std::string(bytes.begin(), bytes.end()));
-    }
-
-    // Installs (the update runs in the installation script) and removes the package; returns the
-    // installation's module lines.
-    Lines InstallAndRemove()
-    {
-        const InstallerRun install = Install(kPackage);
-        EXPECT_EQ(0u, install.exitCode) << "UpdateQSN never fails the installation: " << Narrow(install.logPath);
-        EXPECT_FALSE(install.timedOut);
-        EXPECT_FALSE(ShowsCrash(install.log)) << Narrow(install.logPath);
-        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
-        return install.KrvlLines();
-    }
-
-    void ExpectEncipheredOriginal(const Bytes& original) const
-    {
-        const Bytes file = ReadFileBytes(ControlFile());
-        ASSERT_GE(file.size(), clfs::update::scd::SCD_HEADER_SIZE);
-        EXPECT_TRUE(clfs::update::scd::HasMagic(file.data())) << "the control file is enciphered";
-        std::vector<uint8_t> content;
-        ASSERT_EQ(clfs::update::scd::SCD_READ_DECIPHERED,
-                  clfs::update::scd::ReadContent(file.data(), file.size(), content));
-        Bytes expected = original;
-        expected.push_back(0);
-        EXPECT_EQ(expected, Bytes(content.begin(), content.end()));
-    }
-
-    void ExpectEngineStoppedAndRestarted() const
-    {
-        Lines moduleCalls;
-        for (const std::string& line : m_runtime->ServiceJournal())
-            if (line.find("UnloadModule") != std::string::npos || line.find("LoadModule") != std::string::npos)
-                moduleCalls.push_back(line);
-        EXPECT_EQ((Lines{"IServiceConfig[Submission].UnloadModule(\"" + kEngine + "\") -> 0x00010000",
-                         "IServiceConfig[Submission].LoadModule(\"" + kEngine +
-                             "\", \"ORBSubmissionEngine\") -> 0x00010000"}),
-                  moduleCalls);
-        EXPECT_EQ(kServices, m_runtime->Services());
-    }
-
-    std::unique_ptr<CSharedRuntime> m_runtime;
-    std::wstring m_dataFolder;
 };
 
 TEST_F(UpdateQSNFaultTest, PlainFilesTheParserRejectsAreEncipheredAndKeepTheConfigurations)
