@@ -84,6 +84,24 @@ std::string ReadFileText(const std::wstring& path)
     return text;
 }
 
+std::vector<std::wstring> ReadLinesBesideModule(const wchar_t* fileName)
+{
+    const std::wstring text = FromUtf8(ReadFileText(BesideModule(fileName)));
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        std::wstring line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == L'\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 bool WriteFileText(const std::wstring& path, const std::string& text)
 {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace standin {
 
@@ -21,6 +22,8 @@ std::wstring FromUtf8(const std::string& text);
 // The whole file, or empty when it cannot be read.
 std::string ReadFileText(const std::wstring& path);
 bool WriteFileText(const std::wstring& path, const std::string& text);
+// The lines of the UTF-8 file fileName beside the DLL, without their line ends (LF or CR LF).
+std::vector<std::wstring> ReadLinesBesideModule(const wchar_t* fileName);
 
 // Appends one line to "<fileStem>-journal.txt".
 void Journal(const std::wstring& line);

@@ -37,16 +37,7 @@ const wchar_t kServicesFile[] = L"srsvc-services.txt";
 Services LoadServices()
 {
     Services services;
-    const std::wstring text = standin::FromUtf8(standin::ReadFileText(standin::BesideModule(kServicesFile)));
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == L'\r')
-            line.pop_back();
+    for (const std::wstring& line : standin::ReadLinesBesideModule(kServicesFile)) {
         if (line.empty())
             continue;
         if (line.size() >= 2 && line.front() == L'[' && line.back() == L']') {
@@ -149,10 +140,7 @@ public:
     STANDIN_RESERVED_SLOT(3)
     STANDIN_RESERVED_SLOT(5)
 
-    KRVRESULT GetPath(sr::IString** path) override
-    {
-        return HandOut(L"GetPath", path, true, m_module.path);
-    }
+    KRVRESULT GetPath(sr::IString** path) override { return HandOut(L"GetPath", path, true, m_module.path); }
 
     KRVRESULT GetName(sr::IString** name) override
     {
@@ -188,17 +176,29 @@ private:
     Module m_module;
 };
 
-class CModuleCollection final : public standin::CObject<srService::IModuleCollection> {
+// The host's collections of configurations and of modules: a count, and the item at an index
+// made into an object by make each time GetItem asks for it; the journal adds detail(item) to a
+// GetItem that found one.
+template <class Interface, class ItemInterface, class Item>
+class CCollection final : public standin::CObject<Interface> {
 public:
-    CModuleCollection(const std::wstring& configName, const std::vector<Module>& modules)
-        : CObject(L"IModuleCollection[" + configName + L"]"), m_sConfigName(configName), m_modules(modules)
+    using Make = ItemInterface* (*)(const std::wstring& owner, unsigned long index, const Item& item);
+    using Detail = std::wstring (*)(const Item& item);
+    using standin::CObject<Interface>::Subject;
+
+    // owner: the configuration a module collection belongs to, or empty.
+    CCollection(const std::wstring& interfaceName, const std::wstring& owner, std::vector<Item> items, Make make,
+                Detail detail)
+        : standin::CObject<Interface>(owner.empty() ? interfaceName : interfaceName + L"[" + owner + L"]"),
+          m_sPlantedName(interfaceName + L".GetItem"), m_sOwner(owner), m_items(std::move(items)), m_make(make),
+          m_detail(detail)
     {
     }
 
     unsigned long GetCount() override
     {
-        standin::Journal(Subject() + L".GetCount() -> " + std::to_wstring(m_modules.size()));
-        return static_cast<unsigned long>(m_modules.size());
+        standin::Journal(Subject() + L".GetCount() -> " + std::to_wstring(m_items.size()));
+        return static_cast<unsigned long>(m_items.size());
     }
 
     STANDIN_RESERVED_SLOT(4)
@@ -211,25 +211,37 @@ public:
     STANDIN_RESERVED_SLOT(11)
     STANDIN_RESERVED_SLOT(12)
 
-    bool GetItem(unsigned long index, srService::IServiceModule** module) override
+    bool GetItem(unsigned long index, ItemInterface** item) override
     {
         const std::wstring call = Subject() + L".GetItem(" + std::to_wstring(index) + L")";
         unsigned long ignored = 0;
-        bool found =
-            module && index < m_modules.size() && !standin::Planted(L"IModuleCollection.GetItem", call, ignored);
-        if (module)
-            *module = found ? new (std::nothrow)
-                                  CServiceModule(m_sConfigName + L"/" + std::to_wstring(index), m_modules[index])
-                            : nullptr;
-        found = found && *module;
-        standin::Journal(call + (found ? L" -> true" : L" -> false"));
+        bool found = item && index < m_items.size() && !standin::Planted(m_sPlantedName.c_str(), call, ignored);
+        if (item)
+            *item = found ? m_make(m_sOwner, index, m_items[index]) : nullptr;
+        found = found && *item;
+        standin::Journal(call + (found ? L" -> true" + m_detail(m_items[index]) : L" -> false"));
         return found;
     }
 
 private:
-    std::wstring m_sConfigName;
-    std::vector<Module> m_modules;
+    std::wstring m_sPlantedName;
+    std::wstring m_sOwner;
+    std::vector<Item> m_items;
+    Make m_make;
+    Detail m_detail;
 };
+
+srService::IServiceModule* MakeModule(const std::wstring& config, unsigned long index, const Module& module)
+{
+    return new (std::nothrow) CServiceModule(config + L"/" + std::to_wstring(index), module);
+}
+
+std::wstring NoDetail(const Module&)
+{
+    return std::wstring();
+}
+
+using CModuleCollection = CCollection<srService::IModuleCollection, srService::IServiceModule, Module>;
 
 class CServiceConfig final : public standin::CObject<srService::IServiceConfig> {
 public:
@@ -250,7 +262,8 @@ public:
             const Config* config = FindConfig(services, m_sName);
             if (!config)
                 result = KRV_E_NOTFOUND;
-            else if (!(*modules = new (std::nothrow) CModuleCollection(m_sName, config->modules)))
+            else if (!(*modules = new (std::nothrow)
+                           CModuleCollection(L"IModuleCollection", m_sName, config->modules, MakeModule, NoDetail)))
                 result = KRV_E_OUTOFMEMORY;
         }
         standin::JournalResult(call, result);
@@ -312,45 +325,18 @@ private:
     std::wstring m_sName;
 };
 
-class CServiceConfigCollection final : public standin::CObject<srService::IServiceConfigCollection> {
-public:
-    explicit CServiceConfigCollection(std::vector<std::wstring> names)
-        : CObject(L"IServiceConfigCollection"), m_names(std::move(names))
-    {
-    }
+srService::IServiceConfig* MakeConfig(const std::wstring&, unsigned long, const std::wstring& name)
+{
+    return new (std::nothrow) CServiceConfig(name);
+}
 
-    unsigned long GetCount() override
-    {
-        standin::Journal(Subject() + L".GetCount() -> " + std::to_wstring(m_names.size()));
-        return static_cast<unsigned long>(m_names.size());
-    }
+std::wstring ConfigDetail(const std::wstring& name)
+{
+    return L", [" + name + L"]";
+}
 
-    STANDIN_RESERVED_SLOT(4)
-    STANDIN_RESERVED_SLOT(5)
-    STANDIN_RESERVED_SLOT(6)
-    STANDIN_RESERVED_SLOT(7)
-    STANDIN_RESERVED_SLOT(8)
-    STANDIN_RESERVED_SLOT(9)
-    STANDIN_RESERVED_SLOT(10)
-    STANDIN_RESERVED_SLOT(11)
-    STANDIN_RESERVED_SLOT(12)
-
-    bool GetItem(unsigned long index, srService::IServiceConfig** config) override
-    {
-        const std::wstring call = Subject() + L".GetItem(" + std::to_wstring(index) + L")";
-        unsigned long ignored = 0;
-        bool found =
-            config && index < m_names.size() && !standin::Planted(L"IServiceConfigCollection.GetItem", call, ignored);
-        if (config)
-            *config = found ? new (std::nothrow) CServiceConfig(m_names[index]) : nullptr;
-        found = found && *config;
-        standin::Journal(call + (found ? L" -> true, [" + m_names[index] + L"]" : L" -> false"));
-        return found;
-    }
-
-private:
-    std::vector<std::wstring> m_names;
-};
+using CServiceConfigCollection =
+    CCollection<srService::IServiceConfigCollection, srService::IServiceConfig, std::wstring>;
 
 class CServiceManager final : public standin::CObject<srService::IServiceManager> {
 public:
@@ -378,7 +364,8 @@ public:
             std::vector<std::wstring> names;
             for (const Config& config : LoadServices())
                 names.push_back(config.name);
-            if (!(*configs = new (std::nothrow) CServiceConfigCollection(std::move(names))))
+            if (!(*configs = new (std::nothrow) CServiceConfigCollection(L"IServiceConfigCollection", std::wstring(),
+                                                                         std::move(names), MakeConfig, ConfigDetail)))
                 result = KRV_E_OUTOFMEMORY;
         }
         standin::JournalResult(call, result);

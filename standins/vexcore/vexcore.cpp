@@ -101,17 +101,8 @@ bool ParseValue(const std::wstring& text, Value& value)
 Store LoadStore()
 {
     Store store;
-    const std::wstring text = standin::FromUtf8(standin::ReadFileText(standin::BesideModule(kStoreFile)));
     Values* section = nullptr;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == L'\r')
-            line.pop_back();
+    for (const std::wstring& line : standin::ReadLinesBesideModule(kStoreFile)) {
         if (line == L"[engine]") {
             section = &store.configs[kEngine];
         } else if (line.size() > 9 && line.compare(0, 8, L"[config ") == 0 && line.back() == L']') {
