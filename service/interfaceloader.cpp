@@ -1,6 +1,6 @@
 #include "service/interfaceloader.h"
 
-#include "update/krvref.h"
+#include "support/krvref.h"
 
 #include <cwchar>
 #include <vector>

@@ -5,7 +5,7 @@
 #include <winsvc.h>
 
 #include "service/trustedloader.h"
-#include "update/krvref.h"
+#include "support/krvref.h"
 
 #include <string>
 

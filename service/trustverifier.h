@@ -1,7 +1,7 @@
 #pragma once
 #include "service/installedapps.h"
 #include "service/interfaceloader.h"
-#include "update/krvref.h"
+#include "support/krvref.h"
 
 namespace sr
 {

@@ -1,7 +1,7 @@
 #include "support/dlllifetimemgr.h"
 
 #include "support/trace.h"
-#include "update/krvref.h"
+#include "support/krvref.h"
 
 #include <cstdint>
 #include <new>

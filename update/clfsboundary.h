@@ -4,7 +4,7 @@
 // the function's signature and turned into the function's result.
 #include "platform/atlexception.h"
 #include "support/catchconvention.h"
-#include "update/krvresult.h"
+#include "service/krvresult.h"
 #include "update/tracesite.h"
 
 #include <comdef.h>

@@ -1,6 +1,6 @@
 #pragma once
 #include "update/engineinterfaces.h"
-#include "update/krvref.h"
+#include "support/krvref.h"
 
 namespace clfs::update {
 

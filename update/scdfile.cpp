@@ -1,7 +1,7 @@
 #include "update/scdfile.h"
 
 #include "support/memoryimpl.h"
-#include "update/krvref.h"
+#include "support/krvref.h"
 #include "update/lasterror.h"
 #include "update/tracesite.h"
 

@@ -2,7 +2,7 @@
 #include "platform/msxml.h"
 #include "service/servicecontrol.h"
 #include "update/engineinterfaces.h"
-#include "update/krvref.h"
+#include "support/krvref.h"
 #include "update/scdfile.h"
 
 #include <windows.h>

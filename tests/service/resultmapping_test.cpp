@@ -1,6 +1,6 @@
 #include "support/trace.h"
 #include "tests/common/tracecapture.h"
-#include "update/krvresult.h"
+#include "service/krvresult.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "update/krvresult.h"
+#include "service/krvresult.h"
 
 #include "support/trace.h"
 
