@@ -5,8 +5,7 @@ using InstallToolBox::LOG_LEVEL_ERROR;
 using InstallToolBox::LOG_LEVEL_VERBOSE;
 using InstallToolBox::LogMessage;
 
-namespace
-{
+namespace {
 
 // Stops the engine and leaves it stopped: the destructor of the service control does not
 // restart it. Returns the last result of the service control.

@@ -8,11 +8,9 @@
 
 #include <cstring>
 
-namespace srKrv
-{
+namespace srKrv {
 
-namespace
-{
+namespace {
 
 const wchar_t kInstalledAppsKey[] = L"Software\\Korvalin\\InstalledApps";
 const wchar_t kSharedRuntimeValue[] = L"Shared Runtime";

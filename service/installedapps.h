@@ -4,12 +4,10 @@
 #include <cstddef>
 #include <string>
 
-namespace srKrv
-{
+namespace srKrv {
 
 // The folders the maker's components record under HKLM\Software\Korvalin\InstalledApps.
-class CInstalledApps
-{
+class CInstalledApps {
 public:
     // Registry view of the lookup: the process's default, the 64-bit or the 32-bit view.
     enum View {
@@ -34,8 +32,7 @@ public:
 };
 
 // Where shared-runtime components are looked for: the shared runtime directory.
-class CSRPathProvider
-{
+class CSRPathProvider {
 public:
     // Copies the directory with its terminator into buffer when size (bytes) holds it, and sets
     // size to the bytes it needs, (characters + 1) * 2. False when there is no directory (size

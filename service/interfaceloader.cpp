@@ -5,11 +5,9 @@
 #include <cwchar>
 #include <vector>
 
-namespace sr
-{
+namespace sr {
 
-namespace
-{
+namespace {
 
 // A directory of up to 260 characters with its terminator.
 const size_t kFirstDirectoryBytes = 522;

@@ -17,11 +17,9 @@ inline bool KrvFailed(KRVRESULT result) noexcept
     return static_cast<long>(result) < 0;
 }
 
-namespace sr
-{
+namespace sr {
 
-class CKrvInterfaceLoader
-{
+class CKrvInterfaceLoader {
 public:
     CKrvInterfaceLoader() noexcept = default;
     CKrvInterfaceLoader(const CKrvInterfaceLoader&) = delete;
@@ -51,8 +49,7 @@ private:
 
 // A loader that creates one kind of object: the pair of identifiers is fixed.
 template <class Loader, class Interface, const KRVGUID& ObjectId, const KRVGUID& InterfaceId>
-class CKrvInterfaceHelper : public Loader
-{
+class CKrvInterfaceHelper : public Loader {
 public:
     using Loader::CreateObject;
 
@@ -70,8 +67,7 @@ KRVRESULT ComponentPath(bool (*getPath)(wchar_t*, size_t*), const wchar_t* fileN
 
 // A loader that finds its component by file name in the directory of PathProvider.
 template <class PathProvider, class Loader, class Interface, const KRVGUID& ObjectId, const KRVGUID& InterfaceId>
-class CKrvInterfacePathHelper : public CKrvInterfaceHelper<Loader, Interface, ObjectId, InterfaceId>
-{
+class CKrvInterfacePathHelper : public CKrvInterfaceHelper<Loader, Interface, ObjectId, InterfaceId> {
 public:
     // KRV_E_INVALIDARG for a null name, KRV_E_OUTOFMEMORY, the failures of ComponentPath, or
     // the result of LoadFile.
@@ -92,8 +88,7 @@ public:
 // A loader of the component file FileName.
 template <const wchar_t* FileName, class PathProvider, class Loader, class Interface, const KRVGUID& ObjectId,
           const KRVGUID& InterfaceId>
-class CKrvInterfaceDLLHelper : public CKrvInterfacePathHelper<PathProvider, Loader, Interface, ObjectId, InterfaceId>
-{
+class CKrvInterfaceDLLHelper : public CKrvInterfacePathHelper<PathProvider, Loader, Interface, ObjectId, InterfaceId> {
 public:
     using CKrvInterfacePathHelper<PathProvider, Loader, Interface, ObjectId, InterfaceId>::Load;
 

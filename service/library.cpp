@@ -1,7 +1,6 @@
 #include "service/library.h"
 
-namespace sr
-{
+namespace sr {
 
 CLibrary& CLibrary::operator=(CLibrary&& other) noexcept
 {

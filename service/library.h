@@ -1,13 +1,11 @@
 #pragma once
 #include <windows.h>
 
-namespace sr
-{
+namespace sr {
 
 // Owns one loaded library: FreeLibrary on destruction. Freeing keeps the thread's last error as
 // it was, so callers can still report the failure that led to it. Move-only.
-class CLibrary
-{
+class CLibrary {
 public:
     CLibrary() noexcept = default;
     CLibrary(CLibrary&& other) noexcept : m_hModule(other.Detach()) {}

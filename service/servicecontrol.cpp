@@ -7,16 +7,14 @@
 #include <cstdlib>
 #include <utility>
 
-namespace clfs::update
-{
+namespace clfs::update {
 
 using utils::CKrvRef;
 using utils::CTraceSite;
 using utils::RunClfsBoundary;
 using utils::ThrowIfFailed;
 
-namespace
-{
+namespace {
 
 const CTraceSite kInitialize(L"long __thiscall clfs::update::CServiceControl::Initialize(bool)");
 const CTraceSite kStopService(L"long __thiscall clfs::update::CServiceControl::StopService(void)");

@@ -9,16 +9,14 @@
 
 #include <string>
 
-namespace clfs::update
-{
+namespace clfs::update {
 
 // Stops the submission engine by unloading its module ("vexcore.dll") from the running
 // configuration of the shared service host that has it loaded, and starts it by loading the
 // module there again, by itself on destruction when asked to. Call order: Initialize, then
 // StopService, optionally StartService. The operations answer HRESULTs and throw nothing;
 // a failing call of the service host comes back as the operation's result, unchanged.
-class CServiceControl
-{
+class CServiceControl {
 public:
     CServiceControl() noexcept;
     CServiceControl(const CServiceControl&) = delete;

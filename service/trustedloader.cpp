@@ -1,7 +1,6 @@
 #include "service/trustedloader.h"
 
-namespace sr
-{
+namespace sr {
 
 KRVRESULT CKrvInterfaceTrustedCacheLoader::CheckTrust(const wchar_t* path) noexcept
 {

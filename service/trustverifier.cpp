@@ -2,8 +2,7 @@
 
 #include <utility>
 
-namespace sr
-{
+namespace sr {
 
 KRVRESULT CTrustVerifier::Prepare() noexcept
 {

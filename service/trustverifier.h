@@ -3,8 +3,7 @@
 #include "service/interfaceloader.h"
 #include "support/krvref.h"
 
-namespace sr
-{
+namespace sr {
 
 // The plain loader of the trust-verification component in the shared runtime directory.
 using CVerifyTrustLoader =
@@ -16,8 +15,7 @@ using CVerifyTrustLoader =
 // runtime directory (without a trust check of its own), its verifier object and that object's
 // verification interface, both prepared. Destruction releases the verification interface, then
 // the verifier, then frees the component. One thread at a time.
-class CTrustVerifier
-{
+class CTrustVerifier {
 public:
     // Makes the verifier ready, once: later calls answer KRV_S_OK at once. On failure nothing
     // stays prepared (the component may stay loaded) and the next call tries again.

@@ -7,15 +7,12 @@
 #include <new>
 #include <utility>
 
-namespace srKrv
-{
+namespace srKrv {
 
-namespace
-{
+namespace {
 
 // Keeps a collection from unloading a component between its loading and its object's creation.
-class CCreationInProgress
-{
+class CCreationInProgress {
 public:
     explicit CCreationInProgress(volatile LONG& count) noexcept : m_count(count) { InterlockedIncrement(&m_count); }
     CCreationInProgress(const CCreationInProgress&) = delete;

@@ -14,11 +14,9 @@
 #include <memory>
 #include <string>
 
-namespace srKrv
-{
+namespace srKrv {
 
-class CDLLLifetimeMgrLocal
-{
+class CDLLLifetimeMgrLocal {
 public:
     // The millisecond clock idle time is measured with; it wraps at 2^32 like GetTickCount.
     using TickSource = DWORD(WINAPI*)();
@@ -26,8 +24,7 @@ public:
     static const DWORD kIdleMilliseconds = 600000;
 
     // One loaded component.
-    class CKrvModuleInfo
-    {
+    class CKrvModuleInfo {
     public:
         CKrvModuleInfo(sr::CLibrary&& library, const wchar_t* path, PFN_KRV_GETFACTORY getFactory,
                        PFN_KRV_GETOBJECTCOUNT getObjectCount, bool trustCheck, TickSource tickSource);

@@ -8,11 +8,9 @@
 #include <new>
 #include <string>
 
-namespace srKrv
-{
+namespace srKrv {
 
-namespace
-{
+namespace {
 
 const srLib::CCatchSite kInitializeSite = {L"bool __thiscall srKrv::CDLLLifetimeMgr::initialize(void) throw()",
                                            L"srKrv::CDLLLifetimeMgr::initialize(62)"};
@@ -51,8 +49,7 @@ std::wstring FromAnsi(const char* text)
 
 // The front of the module's one manager: each operation makes sure the manager exists, and
 // answers KRV_E_OUTOFMEMORY when it cannot be made.
-class CDLLLifetimeMgr
-{
+class CDLLLifetimeMgr {
 public:
     static CDLLLifetimeMgr& Instance() noexcept
     {
@@ -195,14 +192,12 @@ KRVRESULT CModuleLifetimeMgrImpl::IncrementModuleObjectCount(HINSTANCE module) n
     return CDLLLifetimeMgr::Instance().IncrementModuleObjectCount(module);
 }
 
-namespace
-{
+namespace {
 
 srLib::CCriticalSection g_managerLock;
 
 // The module's reference to its manager, released when the module is unloaded.
-class CManagerHolder
-{
+class CManagerHolder {
 public:
     CManagerHolder() noexcept = default;
     CManagerHolder(const CManagerHolder&) = delete;

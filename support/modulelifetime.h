@@ -7,8 +7,7 @@
 
 #include <windows.h>
 
-namespace sr
-{
+namespace sr {
 
 // Flags of CreateObject.
 const DWORD KRV_MODULE_TRUST_CHECK = 0x1;  // check the file's trust before it is loaded
@@ -22,8 +21,7 @@ inline constexpr KRVGUID IID_ModuleLifetimeMgr = {
 // first) and answers KRV_S_OK, or a failure: KRV_E_INVALIDARG (null argument, a handle the
 // manager has not loaded), KRV_E_NOTTRUSTED, KRV_E_FILENOTFOUND (library not loaded),
 // KRV_E_EXPORTNOTFOUND, KRV_E_OUTOFMEMORY, or what the component's factory answered.
-class IModuleLifetimeMgr : public IKrvBase
-{
+class IModuleLifetimeMgr : public IKrvBase {
 public:
     // By the handle of a library the manager loaded.
     virtual KRVRESULT CreateObject(HINSTANCE module, const KRVGUID& objectId, const KRVGUID& interfaceId, DWORD flags,
@@ -51,13 +49,11 @@ protected:
 
 } // namespace sr
 
-namespace srKrv
-{
+namespace srKrv {
 
 // The reference-counted sr::IModuleLifetimeMgr of the module; it forwards to the module's one
 // manager and names itself as the owner of the objects it creates.
-class CModuleLifetimeMgrImpl final : public sr::IModuleLifetimeMgr
-{
+class CModuleLifetimeMgrImpl final : public sr::IModuleLifetimeMgr {
 public:
     // A new object holding one reference, or null.
     static CModuleLifetimeMgrImpl* CreateModuleLifetimeMgrImpl() noexcept;

@@ -1,7 +1,6 @@
 #include "support/readerpreferencelock.h"
 
-namespace srLib
-{
+namespace srLib {
 
 CReaderPreferenceLock::CReaderPreferenceLock() noexcept : m_writerSemaphore(CreateSemaphoreW(nullptr, 1, 1, nullptr)) {}
 

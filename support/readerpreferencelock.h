@@ -4,15 +4,13 @@
 
 #include <windows.h>
 
-namespace srLib
-{
+namespace srLib {
 
 // A reader/writer lock: readers share it, a writer holds it alone, and readers take precedence:
 // while readers hold it, further readers enter at once even when a writer waits. A thread that
 // holds it shared may take it shared again; nothing else nests. When the lock could not be made,
 // Lock* refuse (false) and the callers go on unguarded, as with CCriticalSection.
-class CReaderPreferenceLock
-{
+class CReaderPreferenceLock {
 public:
     CReaderPreferenceLock() noexcept;
     CReaderPreferenceLock(const CReaderPreferenceLock&) = delete;
@@ -33,8 +31,7 @@ private:
 };
 
 // Holds the lock shared for its own lifetime.
-class CSharedLock
-{
+class CSharedLock {
 public:
     explicit CSharedLock(CReaderPreferenceLock& lock) noexcept : m_lock(lock), m_bHeld(lock.LockShared()) {}
     CSharedLock(const CSharedLock&) = delete;
@@ -51,8 +48,7 @@ private:
 };
 
 // Holds the lock alone for its own lifetime.
-class CExclusiveLock
-{
+class CExclusiveLock {
 public:
     explicit CExclusiveLock(CReaderPreferenceLock& lock) noexcept : m_lock(lock), m_bHeld(lock.LockExclusive()) {}
     CExclusiveLock(const CExclusiveLock&) = delete;

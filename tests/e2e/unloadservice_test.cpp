@@ -19,8 +19,7 @@ using namespace testsupport;
 using servicetest::CSharedRuntime;
 using Lines = std::vector<std::string>;
 
-namespace
-{
+namespace {
 
 const wchar_t kPackage[] = L"unloadservice";
 const std::string kEngine = "C:\\Program Files\\Korvalin\\Engine\\vexcore.dll";
@@ -35,8 +34,7 @@ std::string Exiting(const char* result)
     return std::string("KRVL: Exiting Submission service shutdown.  Result: ") + result;
 }
 
-class UnloadSubmissionServiceTest : public testing::Test
-{
+class UnloadSubmissionServiceTest : public testing::Test {
 protected:
     void SetUp() override { Reset(); }
 

@@ -21,8 +21,7 @@
 using servicetest::CSharedRuntime;
 using testsupport::Narrow;
 
-namespace
-{
+namespace {
 
 const wchar_t kCurrentVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
 
@@ -153,8 +152,7 @@ std::optional<std::wstring> CRecordingProvider::s_directory;
 bool CRecordingProvider::s_bFailSecond = false;
 std::vector<size_t> CRecordingProvider::s_sizes;
 
-class CRecordingLoader
-{
+class CRecordingLoader {
 public:
     KRVRESULT LoadFile(const wchar_t* path)
     {

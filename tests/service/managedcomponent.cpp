@@ -11,8 +11,7 @@
 #include <cwchar>
 #include <new>
 
-namespace
-{
+namespace {
 
 // Object id and interface id of the one object the component makes.
 // {C54E0B7A-2F39-4D81-9A6C-1E7D3B05F982}
@@ -30,8 +29,7 @@ bool Same(const KRVGUID& left, const KRVGUID& right)
     return std::memcmp(&left, &right, sizeof(KRVGUID)) == 0;
 }
 
-class CTestObject final : public IKrvBase
-{
+class CTestObject final : public IKrvBase {
 public:
     explicit CTestObject(sr::IModuleLifetimeMgr* owner) : m_pOwner(owner)
     {
@@ -73,8 +71,7 @@ private:
     sr::IModuleLifetimeMgr* m_pOwner;
 };
 
-class CFactory final : public IKrvManagedFactory
-{
+class CFactory final : public IKrvManagedFactory {
 public:
     KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
     {

@@ -24,8 +24,7 @@ using srKrv::CDLLLifetimeMgrLocal;
 using testsupport::Narrow;
 using Lines = std::vector<std::string>;
 
-namespace
-{
+namespace {
 
 // {C54E0B7A-2F39-4D81-9A6C-1E7D3B05F982}, the test components' object.
 const KRVGUID kTestObjectId = {0xC54E0B7A, 0x2F39, 0x4D81, {0x9A, 0x6C, 0x1E, 0x7D, 0x3B, 0x05, 0xF9, 0x82}};
@@ -62,8 +61,7 @@ std::string Thread()
 }
 
 // The owner the managed objects report to: forwards their reports to one manager.
-class COwner final : public sr::IModuleLifetimeMgr
-{
+class COwner final : public sr::IModuleLifetimeMgr {
 public:
     explicit COwner(CDLLLifetimeMgrLocal& manager) : m_manager(manager) {}
 
@@ -98,8 +96,7 @@ private:
     long m_nRefs = 0;
 };
 
-class ModuleLifetimeTest : public testing::Test
-{
+class ModuleLifetimeTest : public testing::Test {
 protected:
     ModuleLifetimeTest() : m_sFolder(testsupport::MakeScratchFolder(L"lifetime\\" + TestName()))
     {

@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace
-{
+namespace {
 
 std::string MappingTrace(unsigned long sr)
 {

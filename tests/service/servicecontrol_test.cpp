@@ -18,8 +18,7 @@ using clfs::update::CServiceControl;
 using servicetest::CSharedRuntime;
 using Lines = std::vector<std::string>;
 
-namespace
-{
+namespace {
 
 const std::string kInit = "long __thiscall clfs::update::CServiceControl::Initialize(bool) : ";
 const std::string kStop = "long __thiscall clfs::update::CServiceControl::StopService(void) : ";
@@ -33,8 +32,7 @@ const char kEngine[] = "C:\\Program Files\\Korvalin\\Engine\\vexcore.dll";
 
 // The service control's trace lines and those of the result mapping, one "<type> : <message>"
 // each, in order.
-class CServiceTrace
-{
+class CServiceTrace {
 public:
     CServiceTrace() { g_DebugOutput.SetAppendNewLine(1); }
     ~CServiceTrace() { g_DebugOutput.SetAppendNewLine(0); }
@@ -52,8 +50,7 @@ private:
     supporttest::CTraceCapture m_capture;
 };
 
-class ServiceControlTest : public testing::Test
-{
+class ServiceControlTest : public testing::Test {
 protected:
     // The journal of the service host without its loading and factory lines.
     Lines HostCalls() const

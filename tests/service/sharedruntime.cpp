@@ -7,11 +7,9 @@
 
 #include <gtest/gtest.h>
 
-namespace servicetest
-{
+namespace servicetest {
 
-namespace
-{
+namespace {
 
 const wchar_t* const kStandinKeys[] = {L"Software\\KorvalinStandins\\srSvc", L"Software\\KorvalinStandins\\srVrTrst",
                                        L"Software\\KorvalinStandins\\vexcore"};

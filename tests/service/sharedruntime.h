@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace servicetest
-{
+namespace servicetest {
 
 // The maker's shared runtime made of the stand-ins, where the module looks for it: fresh copies
 // of srSvc.dll and srVrTrst.dll in a scratch folder named by the InstalledApps value
@@ -13,8 +12,7 @@ namespace servicetest
 // failure switches are cleared on construction and destruction; the destructor also removes the
 // two values. The folders are named after the running test, so each test starts with empty
 // journals.
-class CSharedRuntime
-{
+class CSharedRuntime {
 public:
     CSharedRuntime();
     ~CSharedRuntime();
