@@ -511,22 +511,33 @@ TEST_F(UpdateQSNFaultTest, ServiceHostAndEngineFailuresBeforeTheFileIsOpened)
     }
 }
 
-TEST_F(UpdateQSNFaultTest, TrustVerifierAbsentOrRefusingTheServiceHost)
+TEST_F(UpdateQSNFaultTest, TrustVerifierAbsentFailingOrRefusingTheServiceHost)
 {
-    // Without the verifier neither the service host nor the engine is loaded: the update stops
-    // at the engine, having touched nothing.
-    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
+    // Without a working verifier neither the service host nor the engine is loaded: the update
+    // stops at the engine, having touched nothing.
     const std::wstring verifier = m_runtime->Directory() + L"\\srVrTrst.dll";
     const std::wstring aside = m_runtime->Directory() + L"\\srVrTrst.aside";
-    ASSERT_TRUE(MoveFileW(verifier.c_str(), aside.c_str()));
-    const Lines lines = InstallAndRemove();
-    ASSERT_TRUE(MoveFileW(aside.c_str(), verifier.c_str()));
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
-    EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
-    EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
-    EXPECT_EQ(Lines{}, m_runtime->ServiceJournal());
-    EXPECT_EQ(kServices, m_runtime->Services());
+    for (const wchar_t* failing : {L"", L"GetFactory", L"IKrvFactory.CreateInstance", L"ICachedVerifyTrust.Initialize",
+                                   L"IVerifyTrustBase.Initialize", L"IVerifyTrustBase.VerifyFile"}) {
+        SCOPED_TRACE(*failing ? Narrow(failing) : "srVrTrst.dll absent");
+        Reset();
+        WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
+        if (*failing) {
+            CSharedRuntime::SetSwitch(L"srVrTrst", L"FailCall", failing);
+        } else {
+            ASSERT_TRUE(MoveFileW(verifier.c_str(), aside.c_str()));
+        }
+        const Lines lines = InstallAndRemove();
+        if (!*failing) {
+            ASSERT_TRUE(MoveFileW(aside.c_str(), verifier.c_str()));
+        }
+        ASSERT_EQ(1u, lines.size());
+        EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
+        EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
+        EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
+        EXPECT_EQ(Lines{}, m_runtime->ServiceJournal());
+        EXPECT_EQ(kServices, m_runtime->Services());
+    }
 
     // An untrusted service host counts as an engine that is not running: the update goes on
     // while the engine runs, and nothing in the installer log says it was not stopped.
