@@ -22,6 +22,14 @@ inline long ThrowIfFailed(long hr)
     return hr;
 }
 
+// The result of an engine call that hands out an object: a success that handed out none is
+// E_POINTER, so that nothing is ever called through a null interface. Make the call in a statement
+// of its own: an argument list does not say whether the call or the pointer is read first.
+inline long HandedOut(long hr, const void* object)
+{
+    return hr >= 0 && !object ? E_POINTER : hr;
+}
+
 // Runs body, which returns an HRESULT, and returns its result or what a handler makes of the
 // exception it raised:
 //   std::bad_alloc        "caught std::bad_alloc"              E_OUTOFMEMORY

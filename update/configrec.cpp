@@ -148,9 +148,11 @@ long CUpdate::ConfigRec::Construct(clfs::svc::IConfigManager* manager) noexcept
         }
         if (!manager)
             throw _com_error(E_POINTER);
-        utils::ThrowIfFailed(manager->NewConfig(m_pConfig.Receive()));
+        const long created = manager->NewConfig(m_pConfig.Receive());
+        utils::ThrowIfFailed(utils::HandedOut(created, m_pConfig.Get()));
         CKrvRef<sr::IKeyValueCollection> values;
-        utils::ThrowIfFailed(m_pConfig->GetData(values.Receive()));
+        const long got = m_pConfig->GetData(values.Receive());
+        utils::ThrowIfFailed(utils::HandedOut(got, values.Get()));
         WriteValues(*values.Get(), *this, *row);
         SetMagicNumber(values.Get());
         SetDword(*values.Get(), CFG_PROBABILITY, m_dwProbability);

@@ -1,5 +1,6 @@
 #include "update/update.h"
 
+#include "update/clfsboundary.h"
 #include "update/configkeys.h"
 #include "update/tracesite.h"
 
@@ -28,13 +29,15 @@ long CUpdate::SetDefaults(DWORD startupDelay, DWORD maxSubmissionAge, DWORD maxD
         return E_POINTER;
     }
     CKrvRef<clfs::svc::IConfig> config;
-    const long got = m_pConfigManager->GetEngineConfig(config.Receive());
+    long got = m_pConfigManager->GetEngineConfig(config.Receive());
+    got = utils::HandedOut(got, config.Get());
     if (got < 0) {
         kSetDefaults.Error(L"Failed to get engine config: 0x%08X", got);
         return got;
     }
     CKrvRef<sr::IKeyValueCollection> values;
-    const long result = config->GetData(values.Receive());
+    long result = config->GetData(values.Receive());
+    result = utils::HandedOut(result, values.Get());
     if (result < 0) {
         kSetDefaults.Error(L"Failed to get config data: 0x%08X", result);
         return result;

@@ -9,6 +9,7 @@ namespace clfs::update {
 namespace {
 
 using utils::HresultFromLastError;
+using utils::HandedOut;
 using utils::ThrowIfFailed;
 
 const utils::CTraceSite kInitialize(L"long __thiscall clfs::update::CUpdate::Initialize(const wchar_t *) throw()");
@@ -57,7 +58,8 @@ long CUpdate::ProcessFile() noexcept
         ThrowIfFailed(m_pConfigManager->GetConfigCount(&count));
         for (DWORD index = 0; index < count; ++index) {
             utils::CKrvRef<clfs::svc::IConfig> config;
-            ThrowIfFailed(m_pConfigManager->GetConfigAt(index, config.Receive()));
+            const long got = m_pConfigManager->GetConfigAt(index, config.Receive());
+            ThrowIfFailed(HandedOut(got, config.Get()));
             ThrowIfFailed(m_pConfigManager->RemoveConfig(config.Get()));
         }
         ThrowIfFailed(Save());

@@ -452,6 +452,16 @@ TEST_F(UpdateQSNFaultTest, EngineCallFailuresKeepWhatTheyShould)
         // An engine that cannot say what it holds gets every default, over the value it had.
         {"IKeyValueCollection.HasValue", "[engine]", 0, {}, {{"[config 3]", kNewConfigStart}},
          {"262=dword:30", "384=dword:14", "385=dword:0"}},
+        // An engine that answers success but hands out nothing is taken as having failed.
+        {"IConfigManager.GetConfigAt", "(1)", S_FALSE, {std::string(kFailedUpdate) + "0x80004003"}, secondLeft,
+         defaults},
+        {"IConfigManager.NewConfig", "", S_FALSE, {}, {}, defaults},
+        {"IConfig.GetData", "[config", S_FALSE, {}, {}, defaults},
+        {"IConfigManager.GetEngineConfig", "", S_FALSE,
+         {"KRVL (Error): Failed to set engine config defaults: 0x80004003"}, {{"[config 3]", kNewConfigStart}},
+         untouchedEngine},
+        {"IConfig.GetData", "[engine]", S_FALSE, {"KRVL (Error): Failed to set engine config defaults: 0x80004003"},
+         {{"[config 3]", kNewConfigStart}}, untouchedEngine},
         // A new configuration holds nothing to read back: its magic number comes out the same.
         {"IKeyValueCollection.GetDwordValue", "[config", 0, {}, {{"[config 3]", kNewConfigStart}}, defaults},
     };
