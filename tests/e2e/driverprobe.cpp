@@ -113,6 +113,13 @@ extern "C" UINT __stdcall RunProbeSequence(MSIHANDLE hInstall)
     return RunCustomActions(hInstall, actions, 3, L"ProbeSeq");
 }
 
+// Dies the way a faulty custom action does, for the tests that must see such a death.
+extern "C" UINT __stdcall CrashInstall(MSIHANDLE)
+{
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+    return ERROR_SUCCESS;
+}
+
 extern "C" UINT __stdcall FailInstall(MSIHANDLE)
 {
     return ERROR_INSTALL_FAILURE;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+
 namespace testsupport {
 namespace {
 
@@ -18,6 +20,19 @@ std::wstring ActionName(const std::wstring& action, const std::wstring& properti
     if (action == L"/x")
         return L"remove";
     return properties.find(L"REINSTALL=") == std::wstring::npos ? L"install" : L"repair";
+}
+
+// The file that Wine's error output goes to (SUBMCA_WINE_ERRORS, a path of the host system), as
+// a path in the prefix; empty when the tests run without one.
+std::wstring WineErrorsFile()
+{
+    wchar_t unixPath[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"SUBMCA_WINE_ERRORS", unixPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::wstring();
+    std::wstring path = std::wstring(L"Z:") + unixPath;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
 }
 
 } // namespace
@@ -47,10 +62,20 @@ InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
     DeleteFileIfAny(run.logPath);
     const std::wstring commandLine = L"msiexec.exe " + action + L" \"" + PackagePath(package) + L"\" /qn /l*v \""
                                      + run.logPath + L"\" " + properties;
+    // A custom action that faults is ended by Wine's installer as if it had succeeded; only its
+    // error channel says so, on the standard error that the installer's processes share with
+    // this one.
+    SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+msi,err+seh");
+    const std::wstring errors = WineErrorsFile();
+    const size_t errorsBefore = errors.empty() ? 0 : ReadTextFile(errors).size();
     const ProcessResult result = RunProcess(commandLine, kMsiexecTimeoutMs, false);
     run.exitCode = result.exitCode;
     run.timedOut = result.timedOut;
     run.log = ReadTextFile(run.logPath);
+    if (!errors.empty()) {
+        const std::string all = ReadTextFile(errors);
+        run.wineOutput = all.substr(std::min(errorsBefore, all.size()));
+    }
     return run;
 }
 
@@ -59,17 +84,20 @@ std::vector<std::string> InstallAndRemove(const std::wstring& name)
     const InstallerRun install = Install(name);
     EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
     EXPECT_FALSE(install.timedOut);
-    EXPECT_FALSE(ShowsCrash(install.log)) << Narrow(install.logPath);
+    EXPECT_FALSE(ShowsCrash(install)) << Narrow(install.logPath) << "\n" << install.wineOutput;
     const InstallerRun remove = Uninstall(name);
     EXPECT_EQ(0u, remove.exitCode) << Narrow(remove.logPath);
     EXPECT_TRUE(remove.KrvlLines().empty()) << "the package runs the module on installation only";
     return install.KrvlLines();
 }
 
-bool ShowsCrash(const std::string& log)
+bool ShowsCrash(const InstallerRun& run)
 {
-    return log.find("Unhandled exception") != std::string::npos || log.find("page fault") != std::string::npos
-           || log.find("EXCEPTION_") != std::string::npos;
+    for (const std::string* text : {&run.log, &run.wineOutput})
+        if (text->find("Unhandled exception") != std::string::npos || text->find("page fault") != std::string::npos
+            || text->find("EXCEPTION_") != std::string::npos)
+            return true;
+    return false;
 }
 
 } // namespace testsupport

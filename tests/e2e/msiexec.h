@@ -10,6 +10,8 @@ struct InstallerRun {
     bool timedOut = false;
     std::wstring logPath;
     std::string log; // the verbose log as UTF-8
+    // What Wine's error channels printed while the installer ran (with SUBMCA_WINE_ERRORS set).
+    std::string wineOutput;
 
     // The module's own lines ("KRVL: ..." and "KRVL (Error): ..."), in order, without what
     // the installer put around them.
@@ -45,7 +47,8 @@ inline InstallerRun Repair(const std::wstring& name)
 // installation's module lines.
 std::vector<std::string> InstallAndRemove(const std::wstring& name);
 
-// Whether the log shows Wine reporting a crash or an unhandled exception in the installer.
-bool ShowsCrash(const std::string& log);
+// Whether the log or Wine's output shows a crash or an unhandled exception in the installer or
+// in a custom action.
+bool ShowsCrash(const InstallerRun& run);
 
 } // namespace testsupport

@@ -96,7 +96,7 @@ TEST_F(RegisterPRTest, InstallationRegistersBothProductsAndRemovalRemovesThem)
 {
     const InstallerRun install = Install(kPackage);
     ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-    EXPECT_FALSE(ShowsCrash(install.log));
+    EXPECT_FALSE(ShowsCrash(install));
     // The install condition holds (the updater's component is installed locally), so the
     // scheduling call runs the action; registration happens in the deferred call.
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), install.KrvlLines());
@@ -126,7 +126,7 @@ TEST_F(RegisterPRTest, RolledBackInstallationLeavesNothingRegistered)
 {
     const InstallerRun install = Install(kPackage, L"FORCEFAIL=1");
     EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
-    EXPECT_FALSE(ShowsCrash(install.log));
+    EXPECT_FALSE(ShowsCrash(install));
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Rollback")}), install.KrvlLines());
     EXPECT_EQ(Concat({RegistrationCalls(), RemovalCalls()}), m_updater.Journal());
     EXPECT_EQ("", m_updater.Products());
@@ -156,7 +156,7 @@ TEST_F(RegisterPRTest, AbsentUpdaterFailsTheInstallationButNotTheRemoval)
     m_updater.Unregister();
     const InstallerRun install = Install(kPackage);
     EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
-    EXPECT_FALSE(ShowsCrash(install.log));
+    EXPECT_FALSE(ShowsCrash(install));
     EXPECT_EQ(Concat({PhaseLines("Scheduling"),
                       {"KRVL: Deferred (Begin): SubmissionEnginePatchRelay", "KRVL: Deferred (End): SubmissionEnginePatchRelay",
                        "KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE."},
