@@ -39,7 +39,12 @@ extern "C" UINT __stdcall RegisterPR(MSIHANDLE hInstall)
     const CComApartment apartment;
     if (!apartment.Entered())
         return ERROR_SUCCESS;
-    CRegPRCmdLines action(hInstall, L"SubmissionEnginePatchRelay", kInstallCondition, nullptr);
-    InstallToolBox::CCustomAction* actions[] = {&action};
-    return InstallToolBox::RunCustomActions(hInstall, actions, 1, L"SUB_PR_Action");
+    // Building the action allocates its property store; nothing may unwind into the installer.
+    try {
+        CRegPRCmdLines action(hInstall, L"SubmissionEnginePatchRelay", kInstallCondition, nullptr);
+        InstallToolBox::CCustomAction* actions[] = {&action};
+        return InstallToolBox::RunCustomActions(hInstall, actions, 1, L"SUB_PR_Action");
+    } catch (...) {
+        return ERROR_INSTALL_FAILURE;
+    }
 }

@@ -158,7 +158,9 @@ BOOL CPersistActionData::FailureIsFatal()
     return FALSE;
 }
 
-UINT RunCustomActions(MSIHANDLE hInstall, CCustomAction** actions, DWORD count, const wchar_t* sequenceName)
+namespace {
+
+UINT RunSequence(MSIHANDLE hInstall, CCustomAction** actions, DWORD count, const wchar_t* sequenceName)
 {
     const Phase phase = DetectPhase(hInstall);
 
@@ -220,6 +222,19 @@ UINT RunCustomActions(MSIHANDLE hInstall, CCustomAction** actions, DWORD count, 
         }
     }
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+UINT RunCustomActions(MSIHANDLE hInstall, CCustomAction** actions, DWORD count, const wchar_t* sequenceName)
+{
+    // The framework raises nothing to the installer: memory running out anywhere in the sequence,
+    // its stores or its actions fails the call as the driver's own allocation failure does.
+    try {
+        return RunSequence(hInstall, actions, count, sequenceName);
+    } catch (...) {
+        return ERROR_INSTALL_FAILURE;
+    }
 }
 
 } // namespace InstallToolBox

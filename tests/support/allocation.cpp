@@ -22,6 +22,11 @@ void DisarmAllocationFailure()
     g_allocationsBeforeFailure = -1;
 }
 
+bool AllocationFailurePending()
+{
+    return g_allocationsBeforeFailure >= 0;
+}
+
 const void* LastDeleted()
 {
     return g_lastDeleted;

@@ -8,6 +8,8 @@ namespace supporttest {
 // The allocation after the next `skip` ones throws std::bad_alloc; later ones succeed again.
 void FailAllocationAfter(int skip);
 void DisarmAllocationFailure();
+// Whether the failure asked for has not happened yet.
+bool AllocationFailurePending();
 
 // The pointer most recently passed to operator delete.
 const void* LastDeleted();
