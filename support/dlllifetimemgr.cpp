@@ -175,6 +175,10 @@ KRVRESULT CDLLLifetimeMgrLocal::GarbageCollection(HINSTANCE skip) noexcept
     if (InterlockedCompareExchange(&m_nCreationsInProgress, 0, 0) > 0)
         return KRV_S_OK;
     srLib::CExclusiveLock lock(m_modulesLock);
+    // Readers go before a waiting writer: a creation may have begun, and found its library,
+    // while this collection waited for the table.
+    if (InterlockedCompareExchange(&m_nCreationsInProgress, 0, 0) > 0)
+        return KRV_S_OK;
     const DWORD now = m_pfnTickCount();
     for (auto entry = m_modules.begin(); entry != m_modules.end();) {
         if (entry->first == skip || !entry->second->IsIdle(now)) {

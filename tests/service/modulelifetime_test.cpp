@@ -334,6 +334,77 @@ TEST_F(ModuleLifetimeTest, NoCollectionWhileAnObjectIsBeingCreated)
     FreeLibrary(busyModule);
 }
 
+// A clock that stops the thread reading it for the second time while it holds the table shared,
+// as a decrement does, until released; then ten minutes have passed.
+HANDLE g_hClockReached = nullptr;
+HANDLE g_hClockReleased = nullptr;
+DWORD g_dwStoppedThread = 0;
+int g_nStoppedReads = 0;
+
+DWORD WINAPI StoppingClock()
+{
+    if (GetCurrentThreadId() == g_dwStoppedThread && ++g_nStoppedReads == 2) {
+        SetEvent(g_hClockReached);
+        WaitForSingleObject(g_hClockReleased, INFINITE);
+        g_dwNow += 600001;
+    }
+    return g_dwNow;
+}
+
+// A collection that found no creation in progress and then waited for the table must look again
+// once it holds it: a creation may have begun, and found its library, in between.
+TEST_F(ModuleLifetimeTest, CollectionWaitingForTheTableLeavesACreationThatBeganMeanwhile)
+{
+    const std::wstring idle = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"idle.dll");
+    const std::wstring other = Copy(SUBMCA_MANAGED_COMPONENT_DLL, L"other.dll");
+    g_hClockReached = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_hClockReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_nStoppedReads = 0;
+    std::optional<CDLLLifetimeMgrLocal> holder(std::in_place, StoppingClock);
+    CDLLLifetimeMgrLocal& manager = *holder;
+    Create(manager, idle)->Release();
+    IKrvBase* otherObject = Create(manager, other);
+
+    // A release that holds the table shared while it reads the clock.
+    std::thread releaser([&] {
+        g_dwStoppedThread = GetCurrentThreadId();
+        otherObject->Release();
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hClockReached, 10000));
+    // A collection that finds no creation in progress and waits for the table.
+    std::thread collector([&] { manager.GarbageCollection(nullptr); });
+    Sleep(500);
+    // A creation from the idle library, held inside its factory.
+    const auto hold = reinterpret_cast<void(__stdcall*)(HANDLE, HANDLE)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(idle.c_str()), "HoldCreations")));
+    ASSERT_NE(nullptr, hold);
+    const HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE proceed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    hold(entered, proceed);
+    void* created = nullptr;
+    KRVRESULT result = KRV_E_UNEXPECTED;
+    std::thread creator([&] {
+        result = manager.CreateObject(idle.c_str(), kTestObjectId, kTestObjectId, false, false, &Owner(manager),
+                                      &created);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered, 10000));
+
+    SetEvent(g_hClockReleased);
+    releaser.join();
+    collector.join();
+    EXPECT_TRUE(IsLoaded(idle)) << "unloaded while an object was being created from it";
+    SetEvent(proceed);
+    creator.join();
+    EXPECT_EQ(KRV_S_OK, result);
+    ASSERT_NE(nullptr, created);
+    static_cast<IKrvBase*>(created)->Release();
+    hold(nullptr, nullptr);
+    g_dwStoppedThread = 0;
+    holder.reset();
+    for (const HANDLE event : {entered, proceed, g_hClockReached, g_hClockReleased})
+        CloseHandle(event);
+}
+
 // The trust check asks the maker's verifier with the caller's option; a refused file is never
 // loaded.
 TEST_F(ModuleLifetimeTest, RefusedComponentIsNeverLoaded)
