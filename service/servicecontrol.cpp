@@ -5,6 +5,7 @@
 #include "update/tracesite.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <utility>
 
 namespace clfs::update {
@@ -26,12 +27,14 @@ const wchar_t kEngineFileName[] = L"vexcore.dll";
 // The name the engine module is loaded under when the host reported none.
 const wchar_t kDefaultModuleName[] = L"ORBSubmissionEngine";
 
-// The text of a string object the host handed out; empty for none.
+// The text of a string object the host handed out; empty for none. A string set as 8-bit text
+// reports its length in bytes, which can exceed the characters of its wide form.
 std::wstring TextOf(const CKrvRef<sr::IString>& text)
 {
-    if (!text || !text->GetStringW())
+    const wchar_t* wide = text ? text->GetStringW() : nullptr;
+    if (!wide)
         return std::wstring();
-    return std::wstring(text->GetStringW(), text->GetLength());
+    return std::wstring(wide, wcsnlen(wide, text->GetLength()));
 }
 
 // Whether the file name of path, without its extension, names the engine module; false with an
