@@ -67,7 +67,10 @@ BOOL CreateMissingDirectories(const wchar_t* path, CFile::FileAttributesQuery ge
     const size_t length = wcslen(source);
     std::vector<wchar_t> buffer(length + 2, L'\0');
     wmemcpy(buffer.data(), source, length);
-    PathAddBackslashW(buffer.data());
+    // PathAddBackslashW leaves a path of MAX_PATH characters or more as it is, and its last level
+    // would never be tested; the buffer has room for the backslash whatever the length.
+    if (length > 0 && buffer[length - 1] != L'\\')
+        buffer[length] = L'\\';
     bool failed = false;
     for (wchar_t* separator = FirstSeparator(buffer.data()); separator && !failed;) {
         *separator = L'\0';
