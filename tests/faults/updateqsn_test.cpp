@@ -375,6 +375,18 @@ TEST_F(UpdateQSNFaultTest, UnusableDataFolderValueTouchesNothing)
     }
 }
 
+TEST_F(UpdateQSNFaultTest, DataFolderOfOnlyBackslashesNamesARelativeControlFile)
+{
+    // The value is checked for emptiness before its trailing backslashes go: what is left is the
+    // bare file name, looked for in the custom action's current folder, where there is none.
+    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
+    SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", L"\\\\");
+    EXPECT_EQ(Lines{std::string(kFailedUpdate) + "0x80070002"}, InstallAndRemove());
+    EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
+    EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile()));
+    EXPECT_TRUE(m_runtime->ServiceJournal().empty()) << "the service is not touched";
+}
+
 TEST_F(UpdateQSNFaultTest, OverlongDataFolderValueIsRejectedBeforeTheEngineIsTouched)
 {
     WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
