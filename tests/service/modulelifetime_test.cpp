@@ -144,6 +144,14 @@ protected:
 
     static bool IsLoaded(const std::wstring& path) { return GetModuleHandleW(path.c_str()) != nullptr; }
 
+    // The test component's switch that holds its next creations inside the factory: it signals
+    // entered and waits for proceed; null events let creations through again.
+    using HoldCreations = void(__stdcall*)(HANDLE entered, HANDLE proceed);
+    static HoldCreations HoldCreationsOf(HMODULE module)
+    {
+        return reinterpret_cast<HoldCreations>(reinterpret_cast<void*>(GetProcAddress(module, "HoldCreations")));
+    }
+
     std::wstring m_sFolder;
     std::unique_ptr<COwner> m_pOwner;
     supporttest::CTraceCapture m_capture;
@@ -303,8 +311,7 @@ TEST_F(ModuleLifetimeTest, NoCollectionWhileAnObjectIsBeingCreated)
     Create(manager, idle)->Release();
     IKrvBase* first = Create(manager, busy);
     const HINSTANCE busyModule = GetModuleHandleW(busy.c_str());
-    const auto hold = reinterpret_cast<void(__stdcall*)(HANDLE, HANDLE)>(
-        reinterpret_cast<void*>(GetProcAddress(busyModule, "HoldCreations")));
+    const HoldCreations hold = HoldCreationsOf(busyModule);
     const HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const HANDLE proceed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     hold(entered, proceed);
@@ -375,8 +382,7 @@ TEST_F(ModuleLifetimeTest, CollectionWaitingForTheTableLeavesACreationThatBeganM
     std::thread collector([&] { manager.GarbageCollection(nullptr); });
     Sleep(500);
     // A creation from the idle library, held inside its factory.
-    const auto hold = reinterpret_cast<void(__stdcall*)(HANDLE, HANDLE)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(idle.c_str()), "HoldCreations")));
+    const HoldCreations hold = HoldCreationsOf(GetModuleHandleW(idle.c_str()));
     ASSERT_NE(nullptr, hold);
     const HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const HANDLE proceed = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -8,16 +8,11 @@
 #include "framework/blowfish.h"
 #include "framework/md5.h"
 #include "framework/recordstore.h"
+#include "check.h"
 
 using namespace InstallToolBox;
 
 namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 void Exercise(const uint8_t* data, size_t size, bool verify)
 {

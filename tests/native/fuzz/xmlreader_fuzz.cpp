@@ -5,18 +5,9 @@
 #include <memory>
 
 #include "xmlreader.h"
+#include "check.h"
 
 using namespace inspector::xml;
-
-namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
