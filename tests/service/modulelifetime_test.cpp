@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using srKrv::CDLLLifetimeMgrLocal;
@@ -96,6 +97,64 @@ private:
     long m_nRefs = 0;
 };
 
+// A creation by path on a thread of its own, held inside the test component's factory (its
+// "HoldCreations" switch) until Finish, so that a test can act while the manager is in the middle
+// of it. The library must be loaded already.
+class CHeldCreation {
+public:
+    CHeldCreation(CDLLLifetimeMgrLocal& manager, sr::IModuleLifetimeMgr& owner, const std::wstring& path)
+        : m_hEntered(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          m_hProceed(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          m_pfnHold(reinterpret_cast<Hold>(
+              reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(path.c_str()), "HoldCreations"))))
+    {
+        if (!m_pfnHold)
+            return;
+        m_pfnHold(m_hEntered, m_hProceed);
+        m_thread = std::thread([this, &manager, &owner, path] {
+            m_result = manager.CreateObject(path.c_str(), kTestObjectId, kTestObjectId, false, false, &owner,
+                                            &m_pObject);
+        });
+    }
+    CHeldCreation(const CHeldCreation&) = delete;
+    CHeldCreation& operator=(const CHeldCreation&) = delete;
+    ~CHeldCreation()
+    {
+        bool made = false;
+        Finish(made);
+        CloseHandle(m_hEntered);
+        CloseHandle(m_hProceed);
+    }
+
+    // Whether the creation reached the factory within ten seconds.
+    bool Entered() const { return m_pfnHold && WaitForSingleObject(m_hEntered, 10000) == WAIT_OBJECT_0; }
+
+    // Lets the creation end and returns its result; made says whether it handed out an object,
+    // which is released at once.
+    KRVRESULT Finish(bool& made)
+    {
+        if (m_thread.joinable()) {
+            SetEvent(m_hProceed);
+            m_thread.join();
+            m_pfnHold(nullptr, nullptr);
+        }
+        made = m_pObject != nullptr;
+        if (m_pObject)
+            static_cast<IKrvBase*>(std::exchange(m_pObject, nullptr))->Release();
+        return m_result;
+    }
+
+private:
+    using Hold = void(__stdcall*)(HANDLE entered, HANDLE proceed);
+
+    HANDLE m_hEntered;
+    HANDLE m_hProceed;
+    Hold m_pfnHold;
+    std::thread m_thread;
+    void* m_pObject = nullptr;
+    KRVRESULT m_result = KRV_E_UNEXPECTED;
+};
+
 class ModuleLifetimeTest : public testing::Test {
 protected:
     ModuleLifetimeTest() : m_sFolder(testsupport::MakeScratchFolder(L"lifetime\\" + TestName()))
@@ -143,14 +202,6 @@ protected:
     }
 
     static bool IsLoaded(const std::wstring& path) { return GetModuleHandleW(path.c_str()) != nullptr; }
-
-    // The test component's switch that holds its next creations inside the factory: it signals
-    // entered and waits for proceed; null events let creations through again.
-    using HoldCreations = void(__stdcall*)(HANDLE entered, HANDLE proceed);
-    static HoldCreations HoldCreationsOf(HMODULE module)
-    {
-        return reinterpret_cast<HoldCreations>(reinterpret_cast<void*>(GetProcAddress(module, "HoldCreations")));
-    }
 
     std::wstring m_sFolder;
     std::unique_ptr<COwner> m_pOwner;
@@ -311,32 +362,19 @@ TEST_F(ModuleLifetimeTest, NoCollectionWhileAnObjectIsBeingCreated)
     Create(manager, idle)->Release();
     IKrvBase* first = Create(manager, busy);
     const HINSTANCE busyModule = GetModuleHandleW(busy.c_str());
-    const HoldCreations hold = HoldCreationsOf(busyModule);
-    const HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE proceed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    hold(entered, proceed);
-
-    void* second = nullptr;
-    KRVRESULT created = KRV_E_UNEXPECTED;
-    std::thread creator([&] {
-        created =
-            manager.CreateObject(busy.c_str(), kTestObjectId, kTestObjectId, false, false, &Owner(manager), &second);
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered, 10000));
-    g_dwNow += 600001;
-    EXPECT_EQ(KRV_S_OK, manager.GarbageCollection(nullptr));
-    EXPECT_TRUE(IsLoaded(idle));
-    SetEvent(proceed);
-    creator.join();
-    hold(nullptr, nullptr);
+    {
+        CHeldCreation creation(manager, Owner(manager), busy);
+        ASSERT_TRUE(creation.Entered());
+        g_dwNow += 600001;
+        EXPECT_EQ(KRV_S_OK, manager.GarbageCollection(nullptr));
+        EXPECT_TRUE(IsLoaded(idle));
+        bool made = false;
+        EXPECT_EQ(KRV_S_OK, creation.Finish(made));
+        EXPECT_TRUE(made);
+    }
     EXPECT_EQ(KRV_S_OK, manager.GarbageCollection(nullptr));
     EXPECT_FALSE(IsLoaded(idle));
-    EXPECT_EQ(KRV_S_OK, created);
-    ASSERT_NE(nullptr, second);
-    static_cast<IKrvBase*>(second)->Release();
     first->Release();
-    CloseHandle(entered);
-    CloseHandle(proceed);
     holder.reset();
     FreeLibrary(busyModule);
 }
@@ -382,32 +420,19 @@ TEST_F(ModuleLifetimeTest, CollectionWaitingForTheTableLeavesACreationThatBeganM
     std::thread collector([&] { manager.GarbageCollection(nullptr); });
     Sleep(500);
     // A creation from the idle library, held inside its factory.
-    const HoldCreations hold = HoldCreationsOf(GetModuleHandleW(idle.c_str()));
-    ASSERT_NE(nullptr, hold);
-    const HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE proceed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    hold(entered, proceed);
-    void* created = nullptr;
-    KRVRESULT result = KRV_E_UNEXPECTED;
-    std::thread creator([&] {
-        result = manager.CreateObject(idle.c_str(), kTestObjectId, kTestObjectId, false, false, &Owner(manager),
-                                      &created);
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered, 10000));
+    CHeldCreation creation(manager, Owner(manager), idle);
+    ASSERT_TRUE(creation.Entered());
 
     SetEvent(g_hClockReleased);
     releaser.join();
     collector.join();
     EXPECT_TRUE(IsLoaded(idle)) << "unloaded while an object was being created from it";
-    SetEvent(proceed);
-    creator.join();
-    EXPECT_EQ(KRV_S_OK, result);
-    ASSERT_NE(nullptr, created);
-    static_cast<IKrvBase*>(created)->Release();
-    hold(nullptr, nullptr);
+    bool made = false;
+    EXPECT_EQ(KRV_S_OK, creation.Finish(made));
+    EXPECT_TRUE(made);
     g_dwStoppedThread = 0;
     holder.reset();
-    for (const HANDLE event : {entered, proceed, g_hClockReached, g_hClockReleased})
+    for (const HANDLE event : {g_hClockReached, g_hClockReleased})
         CloseHandle(event);
 }
 
