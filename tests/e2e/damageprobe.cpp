@@ -8,6 +8,7 @@
 // record ends early, and seals the shortened file with a digest that matches it again.
 #include "framework/blowfish.h"
 #include "framework/md5.h"
+#include "support/file.h"
 
 #include <windows.h>
 
@@ -33,43 +34,20 @@ std::wstring Switch(const wchar_t* name)
     return value;
 }
 
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE handle) : m_handle(handle) {}
-    ~CFileHandle()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            CloseHandle(m_handle);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    HANDLE Get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
-
 bool ReadWhole(const std::wstring& path, std::vector<uint8_t>& bytes)
 {
-    const CFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size = {};
-    if (file.Get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.Get(), &size))
+    srLib::CFile file;
+    if (!file.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
         return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    return bytes.empty() || (ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-                             read == bytes.size());
+    bytes.resize(static_cast<size_t>(file.GetLength()));
+    return bytes.empty() || file.Read(bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
 bool WriteWhole(const std::wstring& path, const std::vector<uint8_t>& bytes)
 {
-    const CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file.Get() != INVALID_HANDLE_VALUE &&
-           (bytes.empty() ||
-            (WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-             written == bytes.size()));
+    srLib::CFile file;
+    return file.Open(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)
+           && (bytes.empty() || file.Write(bytes.data(), static_cast<DWORD>(bytes.size())));
 }
 
 // The digest a reader expects: MD5 over the header's first 12 bytes and everything after the
