@@ -85,7 +85,7 @@ InstallerRun RunMsiexecOnce(const std::wstring& action, const std::wstring& pack
 } // namespace
 
 // Now and then Wine's installer ends a run with ERROR_INTERNAL_ERROR before any custom action of
-// ours has answered (seen about once in twenty fresh prefixes, under load or not). The module
+// ours has answered (seen about once in twenty fresh prefixes). The module
 // never returns that code, so the run is repeated once; the first run's log is kept and named.
 InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package, const std::wstring& properties)
 {
