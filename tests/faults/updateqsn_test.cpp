@@ -104,41 +104,45 @@ protected:
         SetFileAttributesW(ControlFile().c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileIfAny(ControlFile());
     }
-};
 
-TEST_F(UpdateQSNFaultTest, PlainFilesTheParserRejectsAreEncipheredAndKeepTheConfigurations)
-{
-    struct Case {
+    // A plain file the update refuses, and the code its one failure line ends with.
+    struct RefusedFile {
         const char* what;
         Bytes content;
         const char* code;
     };
+
+    // Each file is refused whole: the one failure line, the earlier configurations kept, the
+    // file enciphered with every byte it had, the engine stopped and restarted.
+    void ExpectRefused(const std::vector<RefusedFile>& files)
+    {
+        for (const RefusedFile& file : files) {
+            SCOPED_TRACE(file.what);
+            Reset();
+            WriteFileBytes(ControlFile(), file.content);
+            EXPECT_EQ(Lines{std::string(kFailedUpdate) + file.code}, InstallAndRemove());
+            EXPECT_EQ(kAfterRejectedFile, EngineState());
+            ExpectEncipheredOriginal(file.content);
+            ExpectEngineStoppedAndRestarted();
+        }
+    }
+};
+
+TEST_F(UpdateQSNFaultTest, PlainFilesTheParserRejectsAreEncipheredAndKeepTheConfigurations)
+{
     const Bytes magic(clfs::update::scd::g_abMagic, clfs::update::scd::g_abMagic + clfs::update::scd::SCD_MAGIC_SIZE);
-    const std::vector<Case> cases = {
+    const std::vector<RefusedFile> cases = {
         // Shorter than a header, so plain; a document without any product element.
         {"shorter than the container header", ToBytes("<scd/>"), "0x80070490"},
         // Sixteen bytes cannot hold a whole header: the magic alone is plain text to the parser.
         {"the magic alone", magic, "0x80004005"},
         {"the magic and a few bytes", [&] { Bytes b = magic; b.insert(b.end(), 23, 'x'); return b; }(), "0x80004005"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Reset();
-        WriteFileBytes(ControlFile(), c.content);
-        EXPECT_EQ(Lines{std::string(kFailedUpdate) + c.code}, InstallAndRemove());
-        EXPECT_EQ(kAfterRejectedFile, EngineState());
-        ExpectEncipheredOriginal(c.content);
-        ExpectEngineStoppedAndRestarted();
-    }
+    ExpectRefused(cases);
 }
 
 TEST_F(UpdateQSNFaultTest, DocumentsTheUpdateRefusesAreEncipheredWhole)
 {
-    struct Case {
-        const char* what;
-        Bytes content;
-        const char* code;
-    };
     const std::string product = "<product scdVersion=\"1.0\" product=\"Korvalin Antivirus\" productversion=\"11.0\">";
     const std::string noPort = "<control type=\"Submission\" component=\"Scanner\" componentversion=\"3.2\">"
                                "<server>qsn.korvalin.example</server><probability>100</probability>"
@@ -157,7 +161,7 @@ TEST_F(UpdateQSNFaultTest, DocumentsTheUpdateRefusesAreEncipheredWhole)
     Bytes binary;
     for (int i = 0; i < 4096; ++i)
         binary.push_back(static_cast<unsigned char>(i * 7));
-    const std::vector<Case> cases = {
+    const std::vector<RefusedFile> cases = {
         {"only a product of another version", ToBytes(versionMismatch), "0x80070490"},
         {"no controlSettings", ToBytes("<scd>" + product + Control("3.2", "q.example") + "</product></scd>"),
          "0x80070490"},
@@ -166,15 +170,7 @@ TEST_F(UpdateQSNFaultTest, DocumentsTheUpdateRefusesAreEncipheredWhole)
         {"UTF-16 text", utf16, "0x80004005"},
         {"binary data with zero bytes", binary, "0x80004005"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Reset();
-        WriteFileBytes(ControlFile(), c.content);
-        EXPECT_EQ(Lines{std::string(kFailedUpdate) + c.code}, InstallAndRemove());
-        EXPECT_EQ(kAfterRejectedFile, EngineState());
-        ExpectEncipheredOriginal(c.content);
-        ExpectEngineStoppedAndRestarted();
-    }
+    ExpectRefused(cases);
 }
 
 TEST_F(UpdateQSNFaultTest, ControlOfAnUnknownTypeReplacesTheConfigurationsWithNone)
