@@ -29,7 +29,39 @@ bool Same(const KRVGUID& left, const KRVGUID& right)
     return std::memcmp(&left, &right, sizeof(KRVGUID)) == 0;
 }
 
-class CTestObject final : public IKrvBase {
+// One reference on creation; QueryInterface answers the interface the object serves for the
+// identifier, as Served gives it, or nothing.
+template <class Interface>
+class CCounted : public Interface {
+public:
+    KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
+    {
+        if (!object)
+            return KRV_E_INVALIDARG;
+        *object = Served(interfaceId) ? this : nullptr;
+        if (!*object)
+            return KRV_E_NOINTERFACE;
+        this->AddRef();
+        return KRV_S_OK;
+    }
+    unsigned long AddRef() override { return static_cast<unsigned long>(InterlockedIncrement(&m_nRefs)); }
+    unsigned long Release() override
+    {
+        const LONG refs = InterlockedDecrement(&m_nRefs);
+        if (refs == 0)
+            delete this;
+        return static_cast<unsigned long>(refs);
+    }
+
+protected:
+    virtual ~CCounted() = default;
+    virtual bool Served(const KRVGUID& interfaceId) const = 0;
+
+private:
+    LONG m_nRefs = 1;
+};
+
+class CTestObject final : public CCounted<IKrvBase> {
 public:
     explicit CTestObject(sr::IModuleLifetimeMgr* owner) : m_pOwner(owner)
     {
@@ -38,27 +70,8 @@ public:
         InterlockedIncrement(&g_nLiveObjects);
     }
 
-    KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
-    {
-        if (!object)
-            return KRV_E_INVALIDARG;
-        *object = Same(interfaceId, kTestObjectId) ? this : nullptr;
-        if (!*object)
-            return KRV_E_NOINTERFACE;
-        AddRef();
-        return KRV_S_OK;
-    }
-    unsigned long AddRef() override { return static_cast<unsigned long>(InterlockedIncrement(&m_nRefs)); }
-    unsigned long Release() override
-    {
-        const LONG refs = InterlockedDecrement(&m_nRefs);
-        if (refs == 0)
-            delete this;
-        return static_cast<unsigned long>(refs);
-    }
-
 private:
-    ~CTestObject()
+    ~CTestObject() override
     {
         InterlockedDecrement(&g_nLiveObjects);
         if (!m_pOwner)
@@ -67,31 +80,13 @@ private:
         m_pOwner->Release();
     }
 
-    LONG m_nRefs = 1;
+    bool Served(const KRVGUID& interfaceId) const override { return Same(interfaceId, kTestObjectId); }
+
     sr::IModuleLifetimeMgr* m_pOwner;
 };
 
-class CFactory final : public IKrvManagedFactory {
+class CFactory final : public CCounted<IKrvManagedFactory> {
 public:
-    KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
-    {
-        if (!object)
-            return KRV_E_INVALIDARG;
-        *object = !g_bPlainFactory && Same(interfaceId, IID_KrvManagedFactory) ? this : nullptr;
-        if (!*object)
-            return KRV_E_NOINTERFACE;
-        AddRef();
-        return KRV_S_OK;
-    }
-    unsigned long AddRef() override { return static_cast<unsigned long>(InterlockedIncrement(&m_nRefs)); }
-    unsigned long Release() override
-    {
-        const LONG refs = InterlockedDecrement(&m_nRefs);
-        if (refs == 0)
-            delete this;
-        return static_cast<unsigned long>(refs);
-    }
-
     KRVRESULT CreateInstance(const KRVGUID& interfaceId, void** object) override
     {
         return Create(interfaceId, object, nullptr);
@@ -107,6 +102,11 @@ public:
     }
 
 private:
+    bool Served(const KRVGUID& interfaceId) const override
+    {
+        return !g_bPlainFactory && Same(interfaceId, IID_KrvManagedFactory);
+    }
+
     static KRVRESULT Create(const KRVGUID& interfaceId, void** object, sr::IModuleLifetimeMgr* owner)
     {
         if (!object)
@@ -117,8 +117,6 @@ private:
         *object = new (std::nothrow) CTestObject(owner);
         return *object ? KRV_S_OK : KRV_E_OUTOFMEMORY;
     }
-
-    LONG m_nRefs = 1;
 };
 
 } // namespace
