@@ -83,8 +83,8 @@ protected:
 TEST_F(DriverTest, InstallRunsEveryActionThroughSchedulingDeferredAndCommit)
 {
     const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=1");
-    ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-    EXPECT_FALSE(ShowsCrash(install));
+    ASSERT_EQ(0u, install.exitCode) << Describe(install);
+    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     const std::vector<std::string> names = {"Probe", kLong, "PropProbe", "ProbeSeq"};
     EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", names), Phase("Commit", names)}),
               install.KrvlLines());
@@ -109,7 +109,7 @@ TEST_F(DriverTest, InstallRunsEveryActionThroughSchedulingDeferredAndCommit)
     ExpectNoDataFilesLeft();
 
     const InstallerRun remove = Uninstall(kPackage, kProperties);
-    ASSERT_EQ(0u, remove.exitCode) << Narrow(remove.logPath);
+    ASSERT_EQ(0u, remove.exitCode) << Describe(remove);
     EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", names), Phase("Commit", names)}),
               remove.KrvlLines());
     const std::vector<std::string> journal = Journal();
@@ -123,7 +123,7 @@ TEST_F(DriverTest, InstallRunsEveryActionThroughSchedulingDeferredAndCommit)
 TEST_F(DriverTest, FalseConditionIsKeptForTheLaterCallsWhenItsKeyFits)
 {
     const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=0");
-    ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+    ASSERT_EQ(0u, install.exitCode) << Describe(install);
     const std::string probeFalse = "Probe: (condition is false)";
     const std::string longFalse = std::string(kLong) + ": (condition is false)";
     EXPECT_EQ(Concat({Phase("Scheduling", {probeFalse, longFalse, "PropProbe", "ProbeSeq"}),
@@ -144,8 +144,8 @@ TEST_F(DriverTest, FailedInstallationRollsTheSequenceBack)
 {
     const std::vector<std::string> names = {"Probe", kLong, "PropProbe", "ProbeSeq"};
     const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=1 FORCEFAIL=1");
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
-    EXPECT_FALSE(ShowsCrash(install));
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
+    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", names), Phase("Rollback", names)}),
               install.KrvlLines());
     const std::vector<std::string> journal = Journal();
@@ -171,7 +171,7 @@ TEST_F(DriverTest, CustomActionThatFaultsIsSeenThoughTheInstallationSucceeds)
 TEST_F(DriverTest, FatalDeferredFailureStopsTheSequence)
 {
     const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=1 PROBEFAIL=1");
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
     const std::vector<std::string> names = {"Probe", kLong, "PropProbe", "ProbeSeq"};
     // The failing action stops its call: the framework's own action, which would delete the
     // data file, does not run in it; the rollback call runs every action and deletes it.
@@ -251,8 +251,8 @@ TEST_F(DriverTest, LostOrDamagedDataFileTurnsTheLaterCallsToRemovalWithoutCondit
             const RecordDamage damage(L"ProbeSeq.dat", kind);
             return Install(kPackage, kProperties + L" PROBECOND=0");
         }();
-        ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-        EXPECT_FALSE(ShowsCrash(install));
+        ASSERT_EQ(0u, install.exitCode) << Describe(install);
+        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
         const std::vector<std::string> journal = Journal();
         const std::vector<std::string> expected = {
             "PropProbe InstallScheduling CAWPROP=1",

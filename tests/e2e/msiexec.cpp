@@ -67,8 +67,9 @@ InstallerRun RunMsiexecOnce(const std::wstring& action, const std::wstring& pack
                                      + run.logPath + L"\" " + properties;
     // A custom action that faults is ended by Wine's installer as if it had succeeded; only its
     // error channel says so, on the standard error that the installer's processes share with
-    // this one.
-    SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+msi,err+seh");
+    // this one. The custom actions reach the installer over RPC, whose errors explain a run that
+    // ended before an action answered.
+    SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+msi,err+seh,err+rpc");
     const std::wstring errors = WineErrorsFile();
     const size_t errorsBefore = errors.empty() ? 0 : ReadTextFile(errors).size();
     const ProcessResult result = RunProcess(commandLine, kMsiexecTimeoutMs, false);
@@ -85,13 +86,14 @@ InstallerRun RunMsiexecOnce(const std::wstring& action, const std::wstring& pack
 } // namespace
 
 // Now and then Wine's installer ends a run with ERROR_INTERNAL_ERROR before any custom action of
-// ours has answered (seen about once in twenty fresh prefixes). The module
-// never returns that code, so the run is repeated once; the first run's log is kept and named.
+// ours has answered (seen about once in twenty fresh prefixes). The module never returns that
+// code, so the run is repeated once; the first run's log is kept and its end printed.
 InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package, const std::wstring& properties)
 {
     InstallerRun run = RunMsiexecOnce(action, package, properties);
     if (run.exitCode == ERROR_INTERNAL_ERROR) {
-        std::fprintf(stderr, "msiexec answered 1359 (log %s); repeating the run once\n", Narrow(run.logPath).c_str());
+        std::fprintf(stderr, "msiexec answered 1359; repeating the run once. The first run's %s",
+                     Describe(run).c_str());
         run = RunMsiexecOnce(action, package, properties);
     }
     return run;
@@ -100,13 +102,29 @@ InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
 std::vector<std::string> InstallAndRemove(const std::wstring& name)
 {
     const InstallerRun install = Install(name);
-    EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+    EXPECT_EQ(0u, install.exitCode) << Describe(install);
     EXPECT_FALSE(install.timedOut);
-    EXPECT_FALSE(ShowsCrash(install)) << Narrow(install.logPath) << "\n" << install.wineOutput;
+    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     const InstallerRun remove = Uninstall(name);
-    EXPECT_EQ(0u, remove.exitCode) << Narrow(remove.logPath);
+    EXPECT_EQ(0u, remove.exitCode) << Describe(remove);
     EXPECT_TRUE(remove.KrvlLines().empty()) << "the package runs the module on installation only";
     return install.KrvlLines();
+}
+
+std::string Describe(const InstallerRun& run)
+{
+    // The installer ends its log with every property; what happened is in the lines before.
+    const size_t kTailLines = 40;
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitLines(run.log))
+        if (line.compare(0, 9, "Property(") != 0)
+            lines.push_back(line);
+    std::string text = "log " + Narrow(run.logPath) + (run.timedOut ? " (msiexec did not end and was stopped)" : "");
+    text += ", its last lines but the properties:\n";
+    for (size_t i = lines.size() > kTailLines ? lines.size() - kTailLines : 0; i < lines.size(); ++i)
+        text += "  " + lines[i] + "\n";
+    text += "Wine's error output:\n" + (run.wineOutput.empty() ? std::string("  (none)\n") : run.wineOutput);
+    return text;
 }
 
 bool ShowsCrash(const InstallerRun& run)

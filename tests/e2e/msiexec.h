@@ -47,6 +47,10 @@ inline InstallerRun Repair(const std::wstring& name)
 // installation's module lines.
 std::vector<std::string> InstallAndRemove(const std::wstring& name);
 
+// For a failure message: the log's path, its last lines and what Wine's error channels printed,
+// so that a run that failed on a machine whose prefix is gone still tells what happened.
+std::string Describe(const InstallerRun& run);
+
 // Whether the log or Wine's output shows a crash or an unhandled exception in the installer or
 // in a custom action.
 bool ShowsCrash(const InstallerRun& run);

@@ -95,8 +95,8 @@ protected:
 TEST_F(RegisterPRTest, InstallationRegistersBothProductsAndRemovalRemovesThem)
 {
     const InstallerRun install = Install(kPackage);
-    ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-    EXPECT_FALSE(ShowsCrash(install));
+    ASSERT_EQ(0u, install.exitCode) << Describe(install);
+    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     // The install condition holds (the updater's component is installed locally), so the
     // scheduling call runs the action; registration happens in the deferred call.
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), install.KrvlLines());
@@ -105,7 +105,7 @@ TEST_F(RegisterPRTest, InstallationRegistersBothProductsAndRemovalRemovesThem)
     ExpectNoDataFilesLeft();
 
     const InstallerRun remove = Uninstall(kPackage);
-    ASSERT_EQ(0u, remove.exitCode) << Narrow(remove.logPath);
+    ASSERT_EQ(0u, remove.exitCode) << Describe(remove);
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), remove.KrvlLines());
     EXPECT_EQ(RemovalCalls(), m_updater.Journal()) << "removal unregisters in the scheduling call only";
     EXPECT_EQ("", m_updater.Products());
@@ -117,7 +117,7 @@ TEST_F(RegisterPRTest, RepairRemovesBothProductsAndRegistersNothing)
     ASSERT_EQ(0u, Install(kPackage).exitCode);
     m_updater.Journal();
     const InstallerRun repair = Repair(kPackage);
-    ASSERT_EQ(0u, repair.exitCode) << Narrow(repair.logPath);
+    ASSERT_EQ(0u, repair.exitCode) << Describe(repair);
     EXPECT_EQ(RemovalCalls(), m_updater.Journal());
     EXPECT_EQ("", m_updater.Products()) << "a repaired product is no longer known to the updater";
 }
@@ -125,8 +125,8 @@ TEST_F(RegisterPRTest, RepairRemovesBothProductsAndRegistersNothing)
 TEST_F(RegisterPRTest, RolledBackInstallationLeavesNothingRegistered)
 {
     const InstallerRun install = Install(kPackage, L"FORCEFAIL=1");
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
-    EXPECT_FALSE(ShowsCrash(install));
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
+    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Rollback")}), install.KrvlLines());
     EXPECT_EQ(Concat({RegistrationCalls(), RemovalCalls()}), m_updater.Journal());
     EXPECT_EQ("", m_updater.Products());
@@ -138,7 +138,7 @@ TEST_F(RegisterPRTest, ProductTheUpdaterRefusesIsSkippedWithoutFailingTheInstall
     SetDword(kKorvalinKey, L"DebugLog", 1);
     m_updater.Fail(L"RegisterProduct", Widen(kEngineProduct).c_str());
     const InstallerRun install = Install(kPackage);
-    ASSERT_EQ(0u, install.exitCode) << Narrow(install.logPath);
+    ASSERT_EQ(0u, install.exitCode) << Describe(install);
     const std::string products = m_updater.Products();
     EXPECT_EQ(std::string::npos, products.find(kEngineProduct));
     EXPECT_NE(std::string::npos, products.find(std::string("[") + kControlDataProduct + "]\nProductName=QELM"));
@@ -155,8 +155,8 @@ TEST_F(RegisterPRTest, AbsentUpdaterFailsTheInstallationButNotTheRemoval)
     SetDword(kKorvalinKey, L"DebugLog", 1);
     m_updater.Unregister();
     const InstallerRun install = Install(kPackage);
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
-    EXPECT_FALSE(ShowsCrash(install));
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
+    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     EXPECT_EQ(Concat({PhaseLines("Scheduling"),
                       {"KRVL: Deferred (Begin): SubmissionEnginePatchRelay", "KRVL: Deferred (End): SubmissionEnginePatchRelay",
                        "KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE."},

@@ -127,8 +127,8 @@ TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstall
         SCOPED_TRACE(Narrow(c.call) + " " + Narrow(c.match));
         m_updater.Fail(c.call, c.match);
         const InstallerRun install = Install(kPackage);
-        EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-        EXPECT_FALSE(ShowsCrash(install));
+        EXPECT_EQ(0u, install.exitCode) << Describe(install);
+        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
         EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), install.KrvlLines());
         EXPECT_EQ(c.products, m_updater.Products());
         const Lines debug = DebugLogLines();
@@ -149,8 +149,8 @@ TEST_F(RegisterPRFaultTest, GroupRegistryThatCannotBeCreatedFailsTheInstallation
 {
     m_updater.Fail(L"CreateGroupRegistry");
     const InstallerRun install = Install(kPackage);
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
-    EXPECT_FALSE(ShowsCrash(install));
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
+    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     EXPECT_EQ(Concat({PhaseLines("Scheduling"),
                       {"KRVL: Deferred (Begin): SubmissionEnginePatchRelay",
                        "KRVL: Deferred (End): SubmissionEnginePatchRelay",
@@ -169,8 +169,8 @@ TEST_F(RegisterPRFaultTest, RefusedUnregistrationNeverFailsARollbackOrARemoval)
     // A rolled-back installation asks the updater to forget both products; it refuses.
     m_updater.Fail(L"UnregisterProduct");
     const InstallerRun install = Install(kPackage, L"FORCEFAIL=1");
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
-    EXPECT_FALSE(ShowsCrash(install));
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
+    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Rollback")}), install.KrvlLines());
     EXPECT_EQ(Concat({RegistrationCalls(), RemovalCalls()}), m_updater.Journal()) << "both products were asked for";
     EXPECT_EQ(RegisteredProducts(), m_updater.Products()) << "what the updater refused to forget";
@@ -182,8 +182,8 @@ TEST_F(RegisterPRFaultTest, RefusedUnregistrationNeverFailsARollbackOrARemoval)
     m_updater.Journal();
     m_updater.Fail(L"UnregisterProduct");
     const InstallerRun remove = Uninstall(kPackage);
-    EXPECT_EQ(0u, remove.exitCode);
-    EXPECT_FALSE(ShowsCrash(remove));
+    EXPECT_EQ(0u, remove.exitCode) << Describe(remove);
+    EXPECT_FALSE(ShowsCrash(remove)) << Describe(remove);
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), remove.KrvlLines());
     EXPECT_EQ(RemovalCalls(), m_updater.Journal());
     ExpectNoDataFilesLeft();
@@ -194,8 +194,8 @@ TEST_F(RegisterPRFaultTest, SequenceDataLostAfterSchedulingLeavesTheProductsUnre
     // Without "Install" the deferred and commit calls run the removal side, which never calls
     // the updater: the installation succeeds and registers nothing, and no line says why.
     const auto expectRemovalSideRan = [&](const InstallerRun& install) {
-        EXPECT_EQ(0u, install.exitCode) << Narrow(install.logPath);
-        EXPECT_FALSE(ShowsCrash(install));
+        EXPECT_EQ(0u, install.exitCode) << Describe(install);
+        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
         EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}),
                   install.KrvlLines());
         EXPECT_EQ(Lines{}, m_updater.Journal());
@@ -228,8 +228,8 @@ TEST_F(RegisterPRFaultTest, SequenceDataDamagedBeforeTheRollbackRegistersTheProd
         UpdaterStandIn updater;
         const RecordDamage damage(L"SUB_PR_Action.dat", kind);
         const InstallerRun install = Install(kPackage, L"DAMAGELATER=1 FORCEFAIL=1");
-        EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode);
-        EXPECT_FALSE(ShowsCrash(install));
+        EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
+        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
         EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Rollback")}),
                   install.KrvlLines());
         EXPECT_EQ(Concat({RegistrationCalls(), RegistrationCalls()}), updater.Journal());
