@@ -137,7 +137,7 @@ TEST_F(DriverTest, FalseConditionIsKeptForTheLaterCallsWhenItsKeyFits)
     EXPECT_EQ(0u, StoredValue("COND1:Probe", found));
     EXPECT_TRUE(found);
     ExpectNoDataFilesLeft();
-    EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+    EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
 }
 
 TEST_F(DriverTest, FailedInstallationRollsTheSequenceBack)
@@ -165,7 +165,7 @@ TEST_F(DriverTest, CustomActionThatFaultsIsSeenThoughTheInstallationSucceeds)
     EXPECT_TRUE(ShowsCrash(install)) << install.wineOutput;
     EXPECT_NE(std::string::npos, install.wineOutput.find("CrashInstall")) << install.wineOutput;
     Journal();
-    EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+    EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
 }
 
 TEST_F(DriverTest, FatalDeferredFailureStopsTheSequence)
@@ -265,7 +265,7 @@ TEST_F(DriverTest, LostOrDamagedDataFileTurnsTheLaterCallsToRemovalWithoutCondit
         };
         EXPECT_EQ(expected, journal);
         ExpectNoDataFilesLeft();
-        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+        EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
         Journal();
     }
 }

@@ -127,6 +127,13 @@ std::string Describe(const InstallerRun& run)
     return text;
 }
 
+testing::AssertionResult Succeeded(const InstallerRun& run)
+{
+    if (run.exitCode == 0)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "msiexec answered " << run.exitCode << "; " << Describe(run);
+}
+
 bool ShowsCrash(const InstallerRun& run)
 {
     for (const std::string* text : {&run.log, &run.wineOutput})

@@ -1,4 +1,6 @@
 #pragma once
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -50,6 +52,9 @@ std::vector<std::string> InstallAndRemove(const std::wstring& name);
 // For a failure message: the log's path, its last lines and what Wine's error channels printed,
 // so that a run that failed on a machine whose prefix is gone still tells what happened.
 std::string Describe(const InstallerRun& run);
+
+// Whether the run ended with exit code 0; the failure message describes the run.
+testing::AssertionResult Succeeded(const InstallerRun& run);
 
 // Whether the log or Wine's output shows a crash or an unhandled exception in the installer or
 // in a custom action.

@@ -114,7 +114,7 @@ TEST_F(RegisterPRTest, InstallationRegistersBothProductsAndRemovalRemovesThem)
 
 TEST_F(RegisterPRTest, RepairRemovesBothProductsAndRegistersNothing)
 {
-    ASSERT_EQ(0u, Install(kPackage).exitCode);
+    ASSERT_TRUE(Succeeded(Install(kPackage)));
     m_updater.Journal();
     const InstallerRun repair = Repair(kPackage);
     ASSERT_EQ(0u, repair.exitCode) << Describe(repair);
@@ -168,7 +168,7 @@ TEST_F(RegisterPRTest, AbsentUpdaterFailsTheInstallationButNotTheRemoval)
     DeleteDebugLogs();
 
     UpdaterStandIn registered;
-    ASSERT_EQ(0u, Install(kPackage).exitCode);
+    ASSERT_TRUE(Succeeded(Install(kPackage)));
     registered.Journal();
     registered.Fail(L"CreateProductRegistry");
     const InstallerRun remove = Uninstall(kPackage);

@@ -139,7 +139,7 @@ TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstall
         ExpectNoDataFilesLeft();
 
         m_updater.Fail(L"");
-        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+        EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
         EXPECT_EQ("", m_updater.Products());
         ForEachDebugLog(DeleteFileIfAny);
     }
@@ -178,7 +178,7 @@ TEST_F(RegisterPRFaultTest, RefusedUnregistrationNeverFailsARollbackOrARemoval)
 
     // The same refusal on removal: the removal succeeds all the same.
     m_updater.Fail(L"");
-    ASSERT_EQ(0u, Install(kPackage).exitCode);
+    ASSERT_TRUE(Succeeded(Install(kPackage)));
     m_updater.Journal();
     m_updater.Fail(L"UnregisterProduct");
     const InstallerRun remove = Uninstall(kPackage);
@@ -200,7 +200,7 @@ TEST_F(RegisterPRFaultTest, SequenceDataLostAfterSchedulingLeavesTheProductsUnre
                   install.KrvlLines());
         EXPECT_EQ(Lines{}, m_updater.Journal());
         EXPECT_EQ("", m_updater.Products());
-        EXPECT_EQ(0u, Uninstall(kPackage).exitCode);
+        EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
         m_updater.Journal();
     };
     for (const wchar_t* kind : kRecordDamageKinds) {
