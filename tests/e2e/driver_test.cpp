@@ -83,7 +83,7 @@ protected:
 TEST_F(DriverTest, InstallRunsEveryActionThroughSchedulingDeferredAndCommit)
 {
     const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=1");
-    ASSERT_EQ(0u, install.exitCode) << Describe(install);
+    ASSERT_TRUE(Succeeded(install));
     EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     const std::vector<std::string> names = {"Probe", kLong, "PropProbe", "ProbeSeq"};
     EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", names), Phase("Commit", names)}),
@@ -109,7 +109,7 @@ TEST_F(DriverTest, InstallRunsEveryActionThroughSchedulingDeferredAndCommit)
     ExpectNoDataFilesLeft();
 
     const InstallerRun remove = Uninstall(kPackage, kProperties);
-    ASSERT_EQ(0u, remove.exitCode) << Describe(remove);
+    ASSERT_TRUE(Succeeded(remove));
     EXPECT_EQ(Concat({Phase("Scheduling", names), Phase("Deferred", names), Phase("Commit", names)}),
               remove.KrvlLines());
     const std::vector<std::string> journal = Journal();
@@ -123,7 +123,7 @@ TEST_F(DriverTest, InstallRunsEveryActionThroughSchedulingDeferredAndCommit)
 TEST_F(DriverTest, FalseConditionIsKeptForTheLaterCallsWhenItsKeyFits)
 {
     const InstallerRun install = Install(kPackage, kProperties + L" PROBECOND=0");
-    ASSERT_EQ(0u, install.exitCode) << Describe(install);
+    ASSERT_TRUE(Succeeded(install));
     const std::string probeFalse = "Probe: (condition is false)";
     const std::string longFalse = std::string(kLong) + ": (condition is false)";
     EXPECT_EQ(Concat({Phase("Scheduling", {probeFalse, longFalse, "PropProbe", "ProbeSeq"}),
@@ -251,7 +251,7 @@ TEST_F(DriverTest, LostOrDamagedDataFileTurnsTheLaterCallsToRemovalWithoutCondit
             const RecordDamage damage(L"ProbeSeq.dat", kind);
             return Install(kPackage, kProperties + L" PROBECOND=0");
         }();
-        ASSERT_EQ(0u, install.exitCode) << Describe(install);
+        ASSERT_TRUE(Succeeded(install));
         EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
         const std::vector<std::string> journal = Journal();
         const std::vector<std::string> expected = {

@@ -102,11 +102,11 @@ InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
 std::vector<std::string> InstallAndRemove(const std::wstring& name)
 {
     const InstallerRun install = Install(name);
-    EXPECT_EQ(0u, install.exitCode) << Describe(install);
+    EXPECT_TRUE(Succeeded(install));
     EXPECT_FALSE(install.timedOut);
     EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     const InstallerRun remove = Uninstall(name);
-    EXPECT_EQ(0u, remove.exitCode) << Describe(remove);
+    EXPECT_TRUE(Succeeded(remove));
     EXPECT_TRUE(remove.KrvlLines().empty()) << "the package runs the module on installation only";
     return install.KrvlLines();
 }

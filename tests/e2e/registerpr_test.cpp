@@ -95,7 +95,7 @@ protected:
 TEST_F(RegisterPRTest, InstallationRegistersBothProductsAndRemovalRemovesThem)
 {
     const InstallerRun install = Install(kPackage);
-    ASSERT_EQ(0u, install.exitCode) << Describe(install);
+    ASSERT_TRUE(Succeeded(install));
     EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
     // The install condition holds (the updater's component is installed locally), so the
     // scheduling call runs the action; registration happens in the deferred call.
@@ -105,7 +105,7 @@ TEST_F(RegisterPRTest, InstallationRegistersBothProductsAndRemovalRemovesThem)
     ExpectNoDataFilesLeft();
 
     const InstallerRun remove = Uninstall(kPackage);
-    ASSERT_EQ(0u, remove.exitCode) << Describe(remove);
+    ASSERT_TRUE(Succeeded(remove));
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), remove.KrvlLines());
     EXPECT_EQ(RemovalCalls(), m_updater.Journal()) << "removal unregisters in the scheduling call only";
     EXPECT_EQ("", m_updater.Products());
@@ -117,7 +117,7 @@ TEST_F(RegisterPRTest, RepairRemovesBothProductsAndRegistersNothing)
     ASSERT_TRUE(Succeeded(Install(kPackage)));
     m_updater.Journal();
     const InstallerRun repair = Repair(kPackage);
-    ASSERT_EQ(0u, repair.exitCode) << Describe(repair);
+    ASSERT_TRUE(Succeeded(repair));
     EXPECT_EQ(RemovalCalls(), m_updater.Journal());
     EXPECT_EQ("", m_updater.Products()) << "a repaired product is no longer known to the updater";
 }
@@ -138,7 +138,7 @@ TEST_F(RegisterPRTest, ProductTheUpdaterRefusesIsSkippedWithoutFailingTheInstall
     SetDword(kKorvalinKey, L"DebugLog", 1);
     m_updater.Fail(L"RegisterProduct", Widen(kEngineProduct).c_str());
     const InstallerRun install = Install(kPackage);
-    ASSERT_EQ(0u, install.exitCode) << Describe(install);
+    ASSERT_TRUE(Succeeded(install));
     const std::string products = m_updater.Products();
     EXPECT_EQ(std::string::npos, products.find(kEngineProduct));
     EXPECT_NE(std::string::npos, products.find(std::string("[") + kControlDataProduct + "]\nProductName=QELM"));
@@ -172,7 +172,7 @@ TEST_F(RegisterPRTest, AbsentUpdaterFailsTheInstallationButNotTheRemoval)
     registered.Journal();
     registered.Fail(L"CreateProductRegistry");
     const InstallerRun remove = Uninstall(kPackage);
-    EXPECT_EQ(0u, remove.exitCode) << "an unreachable updater never fails a removal";
+    EXPECT_TRUE(Succeeded(remove)) << "an unreachable updater never fails a removal";
     EXPECT_EQ(20u, Count(DebugLogLines(), "CoCreateInstance failed: 0x80004005"));
     EXPECT_EQ(RegisteredProducts(), registered.Products()) << "the updater could not be told";
 }

@@ -127,7 +127,7 @@ TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstall
         SCOPED_TRACE(Narrow(c.call) + " " + Narrow(c.match));
         m_updater.Fail(c.call, c.match);
         const InstallerRun install = Install(kPackage);
-        EXPECT_EQ(0u, install.exitCode) << Describe(install);
+        EXPECT_TRUE(Succeeded(install));
         EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
         EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), install.KrvlLines());
         EXPECT_EQ(c.products, m_updater.Products());
@@ -182,7 +182,7 @@ TEST_F(RegisterPRFaultTest, RefusedUnregistrationNeverFailsARollbackOrARemoval)
     m_updater.Journal();
     m_updater.Fail(L"UnregisterProduct");
     const InstallerRun remove = Uninstall(kPackage);
-    EXPECT_EQ(0u, remove.exitCode) << Describe(remove);
+    EXPECT_TRUE(Succeeded(remove));
     EXPECT_FALSE(ShowsCrash(remove)) << Describe(remove);
     EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), remove.KrvlLines());
     EXPECT_EQ(RemovalCalls(), m_updater.Journal());
@@ -194,7 +194,7 @@ TEST_F(RegisterPRFaultTest, SequenceDataLostAfterSchedulingLeavesTheProductsUnre
     // Without "Install" the deferred and commit calls run the removal side, which never calls
     // the updater: the installation succeeds and registers nothing, and no line says why.
     const auto expectRemovalSideRan = [&](const InstallerRun& install) {
-        EXPECT_EQ(0u, install.exitCode) << Describe(install);
+        EXPECT_TRUE(Succeeded(install));
         EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
         EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}),
                   install.KrvlLines());
