@@ -36,26 +36,6 @@ std::wstring WineErrorsFile()
     return path;
 }
 
-} // namespace
-
-std::vector<std::string> InstallerRun::KrvlLines() const
-{
-    std::vector<std::string> lines;
-    for (const std::string& line : SplitLines(log)) {
-        const size_t start = line.find("KRVL");
-        if (start != std::string::npos)
-            lines.push_back(line.substr(start));
-    }
-    return lines;
-}
-
-std::wstring PackagePath(const std::wstring& name)
-{
-    return std::wstring(SUBMCA_PACKAGE_DIR) + L"\\" + name + L".msi";
-}
-
-namespace {
-
 InstallerRun RunMsiexecOnce(const std::wstring& action, const std::wstring& package, const std::wstring& properties)
 {
     static int runNumber = 0;
@@ -84,6 +64,22 @@ InstallerRun RunMsiexecOnce(const std::wstring& action, const std::wstring& pack
 }
 
 } // namespace
+
+std::vector<std::string> InstallerRun::KrvlLines() const
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitLines(log)) {
+        const size_t start = line.find("KRVL");
+        if (start != std::string::npos)
+            lines.push_back(line.substr(start));
+    }
+    return lines;
+}
+
+std::wstring PackagePath(const std::wstring& name)
+{
+    return std::wstring(SUBMCA_PACKAGE_DIR) + L"\\" + name + L".msi";
+}
 
 // Now and then Wine's installer ends a run with ERROR_INTERNAL_ERROR before any custom action of
 // ours has answered (seen about once in twenty fresh prefixes). The module never returns that
