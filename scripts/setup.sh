@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests and the demo need; does nothing (quietly)
-# when they are all there already.
+# when they are all there already. The shipped module is 32-bit: its tests need 32-bit Wine
+# (wine32:i386) beside the 64-bit one.
 set -eu
 packages="cmake ninja-build g++ clang libclang-rt-14-dev libssl-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine wine64 wixl msitools googletest"
+          binutils-mingw-w64-x86-64 wine wine64 wine32:i386 wixl msitools googletest"
 missing=
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -13,6 +14,10 @@ echo "Installing:$missing"
 sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 $sudo apt-get update -qq
 # shellcheck disable=SC2086
-$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+if ! $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null; then
+    echo "setup: could not install:$missing (the 32-bit tests need wine32:i386 from the i386 architecture)" >&2
+    exit 1
+fi
