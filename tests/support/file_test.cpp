@@ -220,14 +220,19 @@ TEST_F(FileTest, MakeSureDirectoryExistsCreatesEveryLevel)
     static std::vector<std::wstring> tested;
     static std::wstring denied;
     static DWORD otherError;
-    const auto recording = [](LPCWSTR path) -> DWORD {
-        tested.push_back(path);
-        if (path == denied) {
-            SetLastError(otherError != 0 ? otherError : ERROR_ACCESS_DENIED);
-            return INVALID_FILE_ATTRIBUTES;
+    // A function of the platform's calling convention, which a lambda cannot have on 32-bit.
+    struct Recording {
+        static DWORD WINAPI Query(LPCWSTR path)
+        {
+            tested.push_back(path);
+            if (path == denied) {
+                SetLastError(otherError != 0 ? otherError : ERROR_ACCESS_DENIED);
+                return INVALID_FILE_ATTRIBUTES;
+            }
+            return GetFileAttributesW(path);
         }
-        return GetFileAttributesW(path);
     };
+    const auto recording = &Recording::Query;
     CTraceCapture capture;
 
     const std::wstring deep = m_folder + L"\\a\\b\\c";
