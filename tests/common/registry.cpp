@@ -6,18 +6,41 @@ namespace testsupport {
 
 const wchar_t kKorvalinKey[] = L"Software\\Korvalin";
 const wchar_t kInstalledAppsKey[] = L"Software\\Korvalin\\InstalledApps";
+const wchar_t kTraceOptionsKey[] = L"Software\\Korvalin\\Shared Runtime\\Debug\\DebugOutput";
+
+namespace {
+
+thread_local REGSAM t_view = 0;
+
+} // namespace
+
+RegistryView::RegistryView(REGSAM view) : m_previous(t_view)
+{
+    t_view = view;
+}
+
+RegistryView::~RegistryView()
+{
+    t_view = m_previous;
+}
 
 void DeleteKeyTree(const wchar_t* subKey)
 {
-    const LONG result = RegDeleteTreeW(HKEY_LOCAL_MACHINE, subKey);
-    ASSERT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "RegDeleteTreeW: " << result;
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey);
+    HKEY key = nullptr;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_ALL_ACCESS | t_view, &key);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return;
+    ASSERT_EQ(ERROR_SUCCESS, opened) << "RegOpenKeyExW";
+    const LONG result = RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, result) << "RegDeleteTreeW";
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subKey, t_view, 0);
 }
 
 void CreateKey(const wchar_t* subKey)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view, nullptr,
                                              &key, nullptr));
     RegCloseKey(key);
 }
@@ -25,7 +48,7 @@ void CreateKey(const wchar_t* subKey)
 void SetRaw(const wchar_t* subKey, const wchar_t* name, DWORD type, const void* data, DWORD bytes)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view, nullptr,
                                              &key, nullptr));
     const LONG result = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
     RegCloseKey(key);
@@ -45,7 +68,7 @@ void SetDword(const wchar_t* subKey, const wchar_t* name, DWORD value)
 std::optional<RegValue> GetRaw(const wchar_t* subKey, const wchar_t* name)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ | t_view, &key) != ERROR_SUCCESS)
         return std::nullopt;
     RegValue value;
     DWORD bytes = 0;

@@ -5,11 +5,27 @@
 #include <string>
 #include <vector>
 
-// Registry set-up and inspection for tests, in the real registry of the test prefix (64-bit view).
+// Registry set-up and inspection for tests, in the real registry of the test prefix. The helpers
+// use the test process's own view (the 32-bit one, as the module's) unless a RegistryView names
+// another.
 namespace testsupport {
 
 extern const wchar_t kKorvalinKey[];       // Software\Korvalin
 extern const wchar_t kInstalledAppsKey[];  // Software\Korvalin\InstalledApps
+extern const wchar_t kTraceOptionsKey[];   // Software\Korvalin\Shared Runtime\Debug\DebugOutput
+
+// While it lives, the helpers on this thread work in the given view (KEY_WOW64_64KEY or
+// KEY_WOW64_32KEY); the trace options, for one, are read from the 64-bit view on 64-bit Windows.
+class RegistryView {
+public:
+    explicit RegistryView(REGSAM view);
+    RegistryView(const RegistryView&) = delete;
+    RegistryView& operator=(const RegistryView&) = delete;
+    ~RegistryView();
+
+private:
+    REGSAM m_previous;
+};
 
 struct RegValue {
     DWORD type = REG_NONE;

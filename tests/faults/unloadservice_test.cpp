@@ -43,6 +43,8 @@ protected:
     {
         m_runtime.reset();
         DeleteKeyTree(kKorvalinKey);
+        const RegistryView other(KEY_WOW64_64KEY);
+        DeleteKeyTree(kKorvalinKey);
     }
 
     void Reset()
@@ -87,6 +89,12 @@ TEST_F(UnloadServiceFaultTest, MsiLoggingOfEveryKindSetsTheThreshold)
         {"a level above verbose", [] { SetString(kKorvalinKey, L"MsiLogging", L"4"); }, true},
         {"an unknown level", [] { SetString(kKorvalinKey, L"MsiLogging", L"3"); }, false},
         {"no digits", [] { SetString(kKorvalinKey, L"MsiLogging", L"x2"); }, false},
+        {"in the 64-bit view only",
+         [] {
+             const RegistryView view(KEY_WOW64_64KEY);
+             SetString(kKorvalinKey, L"MsiLogging", L"2");
+         },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

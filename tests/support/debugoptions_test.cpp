@@ -34,10 +34,13 @@ std::vector<DWORD> Numbers(const CDebugOptions& o)
             o.m_dwAppendNewLine,   o.m_dwPrependType,      o.m_dwExclusiveModules};
 }
 
+// The options are read from the 64-bit view on 64-bit Windows.
 class DebugOptionsTest : public testing::Test {
 protected:
     void SetUp() override { DeleteKeyTree(kBaseKey); }
     void TearDown() override { DeleteKeyTree(kBaseKey); }
+
+    RegistryView m_view{KEY_WOW64_64KEY};
 };
 
 TEST_F(DebugOptionsTest, ReadsEveryValueOfItsTypeAndKeepsTheDefaultOtherwise)

@@ -166,6 +166,9 @@ protected:
     }
     void TearDown() override { DeleteKeyTree(kDebugKey); }
 
+    // The options are read from the 64-bit view on 64-bit Windows.
+    RegistryView m_view{KEY_WOW64_64KEY};
+
     // Runs the child; its process and thread id, as the lines show them.
     std::pair<std::string, std::string> RunTracingChild()
     {
@@ -216,6 +219,12 @@ TEST_F(TraceOptionsTest, WhatTheOptionsLetThrough)
     };
     const std::vector<Case> cases = {
         {"no options", [] {}, ""},
+        {"options in the 32-bit view only",
+         [&] {
+             const RegistryView view(KEY_WOW64_32KEY);
+             BareOptions(1);
+         },
+         ""},
         {"warnings and errors", [&] { BareOptions(2); }, "warning\r\nerror"},
         {"above the highest level", [&] { BareOptions(5); }, ""},
         {"a level that is not a number", [&] { BareOptions(0); SetString(kOutputKey, L"DebugType", L"1"); }, ""},
@@ -232,7 +241,10 @@ TEST_F(TraceOptionsTest, WhatTheOptionsLetThrough)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        DeleteKeyTree(kDebugKey);
+        for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            const RegistryView clean(view);
+            DeleteKeyTree(kDebugKey);
+        }
         DeleteFileIfAny(BareFile());
         c.store();
         RunTracingChild();
