@@ -179,29 +179,48 @@ TEST_F(WriteInstalledAppsKeyTest, ShortFormLongerThanAPathIsNotTakenForSuccess)
     RemoveTree(m_folder.substr(0, 3) + L"d");
 }
 
+// The 32-bit action on 64-bit Windows reads and writes the 32-bit view, where a 32-bit package
+// writes its values; what lies in the 64-bit view is neither taken nor touched.
+TEST_F(WriteInstalledAppsKeyTest, ValuesComeFromTheViewOfThe32BitProcess)
+{
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+        GTEST_SKIP() << "a 32-bit Windows has one view";
+    const std::wstring other = MakeScratchFolder(L"Submission Engine Data Of Another View");
+    const auto inOtherView = [&](auto&& step) {
+        const RegistryView view(KEY_WOW64_64KEY);
+        step();
+    };
+    inOtherView([&] { SetString(kInstalledAppsKey, kValue, other); });
+
+    SetString(kInstalledAppsKey, kValue, m_folder);
+    EXPECT_TRUE(InstallAndRemove().empty());
+    EXPECT_EQ(ShortForm(m_folder), GetString(kInstalledAppsKey, kValue).value_or(L"<missing>"));
+
+    DeleteDebugLogs();
+    DeleteKeyTree(kKorvalinKey);
+    CreateKey(kInstalledAppsKey);
+    inOtherView([&] { SetDword(kKorvalinKey, L"DebugLog", 1); });
+    EXPECT_EQ(std::vector<std::string>{"KRVL (Error): Could not find reg key, Error val = 2"}, InstallAndRemove());
+    inOtherView([&] {
+        EXPECT_EQ(other, GetString(kInstalledAppsKey, kValue).value_or(L"<missing>"));
+        DeleteKeyTree(kKorvalinKey);
+    });
+    EXPECT_TRUE(DebugLogFiles().empty()) << "DebugLog of the 64-bit view was taken";
+}
+
 TEST_F(WriteInstalledAppsKeyTest, ErrorLinesAreMirroredIntoTheDebugLogFile)
 {
-    const std::wstring temp = TempFolder();
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((temp + L"\\KRVMSI*.log").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
-        DeleteFileIfAny(temp + L"\\" + found.cFileName);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-
+    DeleteDebugLogs();
     SetDword(kKorvalinKey, L"DebugLog", 1);
     const std::wstring missing = m_folder + L"\\100% missing";
     SetString(kInstalledAppsKey, kValue, missing);
     const std::vector<std::string> lines = InstallAndRemove();
     ASSERT_EQ(1u, lines.size());
 
-    search = FindFirstFileW((temp + L"\\KRVMSI*.log").c_str(), &found);
-    ASSERT_NE(INVALID_HANDLE_VALUE, search) << "no debug log file in " << Narrow(temp);
-    const std::wstring logFile = temp + L"\\" + found.cFileName;
-    EXPECT_FALSE(FindNextFileW(search, &found)) << "one action process, one file";
-    FindClose(search);
-
-    const std::vector<std::string> logLines = SplitLines(ReadTextFile(logFile));
+    const std::vector<std::wstring> files = DebugLogFiles();
+    ASSERT_EQ(1u, files.size()) << "one action process, one file";
+    const std::vector<std::string> logLines = SplitLines(ReadTextFile(files[0]));
     ASSERT_EQ(2u, logLines.size());
     EXPECT_EQ(0u, logLines[0].find("Log started at "));
     EXPECT_EQ(lines[0], logLines[1]);

@@ -23,6 +23,19 @@ std::wstring ActionName(const std::wstring& action, const std::wstring& properti
     return properties.find(L"REINSTALL=") == std::wstring::npos ? L"install" : L"repair";
 }
 
+// On 64-bit Windows the installer itself is the 64-bit msiexec, which runs the 32-bit module in a
+// 32-bit custom-action process, as on customers' machines; from this 32-bit test program only
+// "sysnative" reaches it.
+std::wstring InstallerProgram()
+{
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+        return L"msiexec.exe";
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows) + L"\\sysnative\\msiexec.exe";
+}
+
 // The file that Wine's error output goes to (SUBMCA_WINE_ERRORS, a path of the host system), as
 // a path in the prefix; empty when the tests run without one.
 std::wstring WineErrorsFile()
@@ -43,7 +56,7 @@ InstallerRun RunMsiexecOnce(const std::wstring& action, const std::wstring& pack
     run.logPath = TempFolder() + L"\\submca-" + package + L"-" + ActionName(action, properties) + L"-"
                   + std::to_wstring(++runNumber) + L".log";
     DeleteFileIfAny(run.logPath);
-    const std::wstring commandLine = L"msiexec.exe " + action + L" \"" + PackagePath(package) + L"\" /qn /l*v \""
+    const std::wstring commandLine = InstallerProgram() + L" " + action + L" \"" + PackagePath(package) + L"\" /qn /l*v \""
                                      + run.logPath + L"\" " + properties;
     // A custom action that faults is ended by Wine's installer as if it had succeeded; only its
     // error channel says so, on the standard error that the installer's processes share with
@@ -137,6 +150,35 @@ bool ShowsCrash(const InstallerRun& run)
             || text->find("EXCEPTION_") != std::string::npos)
             return true;
     return false;
+}
+
+std::vector<std::wstring> DebugLogFiles()
+{
+    const std::wstring temp = TempFolder();
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((temp + L"\\KRVMSI*.log").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+        files.push_back(temp + L"\\" + found.cFileName);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return files;
+}
+
+std::vector<std::string> DebugLogLines()
+{
+    std::vector<std::string> lines;
+    for (const std::wstring& path : DebugLogFiles()) {
+        const std::vector<std::string> file = SplitLines(ReadTextFile(path));
+        lines.insert(lines.end(), file.begin(), file.end());
+    }
+    return lines;
+}
+
+void DeleteDebugLogs()
+{
+    for (const std::wstring& path : DebugLogFiles())
+        DeleteFileIfAny(path);
 }
 
 } // namespace testsupport

@@ -49,6 +49,11 @@ inline InstallerRun Repair(const std::wstring& name)
 // installation's module lines.
 std::vector<std::string> InstallAndRemove(const std::wstring& name);
 
+// The install debug logs (KRVMSI<pid>.log) in the temporary folder; their lines, file after file.
+std::vector<std::wstring> DebugLogFiles();
+std::vector<std::string> DebugLogLines();
+void DeleteDebugLogs();
+
 // For a failure message: the log's path, its last lines and what Wine's error channels printed,
 // so that a run that failed on a machine whose prefix is gone still tells what happened.
 std::string Describe(const InstallerRun& run);

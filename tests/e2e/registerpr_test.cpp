@@ -33,33 +33,6 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
     return all;
 }
 
-void DeleteDebugLogs()
-{
-    const std::wstring temp = TempFolder();
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((temp + L"\\KRVMSI*.log").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
-        DeleteFileIfAny(temp + L"\\" + found.cFileName);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-}
-
-// Every line of every install debug log in the temporary folder.
-std::vector<std::string> DebugLogLines()
-{
-    const std::wstring temp = TempFolder();
-    std::vector<std::string> lines;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((temp + L"\\KRVMSI*.log").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
-        const std::vector<std::string> file = SplitLines(ReadTextFile(temp + L"\\" + found.cFileName));
-        lines.insert(lines.end(), file.begin(), file.end());
-    }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    return lines;
-}
-
 size_t Count(const std::vector<std::string>& lines, const std::string& text)
 {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));

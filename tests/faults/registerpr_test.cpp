@@ -41,27 +41,6 @@ Lines Concat(std::initializer_list<Lines> parts)
     return all;
 }
 
-template <typename Visit> void ForEachDebugLog(Visit visit)
-{
-    const std::wstring temp = TempFolder();
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((temp + L"\\KRVMSI*.log").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
-        visit(temp + L"\\" + found.cFileName);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-}
-
-Lines DebugLogLines()
-{
-    Lines lines;
-    ForEachDebugLog([&](const std::wstring& path) {
-        const Lines file = SplitLines(ReadTextFile(path));
-        lines.insert(lines.end(), file.begin(), file.end());
-    });
-    return lines;
-}
-
 size_t Count(const Lines& lines, const std::string& text)
 {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
@@ -79,14 +58,14 @@ protected:
     {
         DeleteKeyTree(kKorvalinKey);
         SetDword(kKorvalinKey, L"DebugLog", 1);
-        ForEachDebugLog(DeleteFileIfAny);
+        DeleteDebugLogs();
     }
     void TearDown() override
     {
         m_updater.Fail(L"");
         Uninstall(kPackage);
         DeleteKeyTree(kKorvalinKey);
-        ForEachDebugLog(DeleteFileIfAny);
+        DeleteDebugLogs();
     }
 
     void ExpectNoDataFilesLeft() const
@@ -141,7 +120,7 @@ TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstall
         m_updater.Fail(L"");
         EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
         EXPECT_EQ("", m_updater.Products());
-        ForEachDebugLog(DeleteFileIfAny);
+        DeleteDebugLogs();
     }
 }
 
