@@ -1,15 +1,16 @@
 #!/bin/sh
-# Builds both Windows modules, build/win32 (the shipping 32-bit DLL) and build/win64 (the same
-# sources for 64-bit Wine, with the tests), and build/native (the byte-level core with the native
-# compiler, sanitizers and fuzzers). Extra arguments go to the win64 configuration.
+# Builds build/win32 (the shipping 32-bit DLL with the stand-ins, the packages and the tests that
+# run it), build/native (the byte-level core with the native compiler, sanitizers and fuzzers)
+# and build/win64 (the same module sources for x86_64: a compile check for pointer-size
+# assumptions, not executed). Extra arguments go to the win32 configuration.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DSUBMCA_TESTS=OFF >/dev/null
-cmake --build build/win32
+cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake -DSUBMCA_TESTS=OFF >/dev/null
+cmake --build build/win64
 cmake -S tests/native -B build/native -G Ninja >/dev/null
 cmake --build build/native
-cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake \
-    -DSUBMCA_TESTS=ON -DSUBMCA_WIN32_MODULE="$root/build/win32/submca.dll" \
+cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake \
+    -DSUBMCA_TESTS=ON -DSUBMCA_WIN64_DIR="$root/build/win64" \
     -DSUBMCA_NATIVE_DIR="$root/build/native" "$@" >/dev/null
-cmake --build build/win64
+cmake --build build/win32

@@ -7,5 +7,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$root/build"
 echo "Building (output in build/build-output.log) ..."
 "$root/scripts/build.sh" >"$root/build/build-output.log" 2>&1 || { cat "$root/build/build-output.log"; exit 1; }
-cd "$root/build/win64"
+cd "$root/build/win32"
 ctest --output-on-failure

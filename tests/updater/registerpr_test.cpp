@@ -21,23 +21,14 @@ const wchar_t kDescriptiveName[] = L"Korvalin Security Software Update";
 
 TEST(RegisterPRResources, BothModulesCarryTheDescriptiveNamesInUsEnglish)
 {
-    // The test command always builds and hands over the 32-bit module; a build without it
-    // (SUBMCA_WIN32_MODULE not set) checks the 64-bit one alone.
-    std::vector<std::wstring> modules = {SUBMCA_MODULE_PATH};
-    if (*SUBMCA_WIN32_MODULE_PATH)
-        modules.push_back(SUBMCA_WIN32_MODULE_PATH);
-    for (const std::wstring& path : modules) {
-        SCOPED_TRACE(Narrow(path));
-        // As a data file: the 32-bit module cannot be loaded for execution here.
-        const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(nullptr, module);
-        EXPECT_EQ(kDescriptiveName, LoadModuleString(module, 1000));
-        EXPECT_EQ(kDescriptiveName, LoadModuleString(module, 1001));
-        EXPECT_EQ(L"", LoadModuleString(module, 1002));
-        EXPECT_NE(nullptr, FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(1000 / 16 + 1),
-                                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
-        FreeLibrary(module);
-    }
+    const HMODULE module = LoadLibraryExW(SUBMCA_MODULE_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module);
+    EXPECT_EQ(kDescriptiveName, LoadModuleString(module, 1000));
+    EXPECT_EQ(kDescriptiveName, LoadModuleString(module, 1001));
+    EXPECT_EQ(L"", LoadModuleString(module, 1002));
+    EXPECT_NE(nullptr, FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(1000 / 16 + 1),
+                                       MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
+    FreeLibrary(module);
     EXPECT_EQ(L"", LoadModuleString(GetModuleHandleW(nullptr), 1000)) << "a module without the table";
 }
 
