@@ -2,11 +2,11 @@
 # Times UpdateQSN under Wine on generated control files of 100, 1,000 and 10,000 controls (or the
 # numbers of controls given as arguments) against MSXML alone loading and walking the same file,
 # and prints the figures and the ratios the performance targets speak of. Runs in a throwaway
-# Wine prefix of its own. Builds build/win64 first (scripts/build.sh) when it is not there yet.
+# Wine prefix of its own. Builds build/win32 first (scripts/build.sh) when it is not there yet.
 # The figures are for reading: nothing here passes or fails on them.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/win64
+build=$root/build/win32
 if [ -f "$build/build.ninja" ]; then
     cmake --build "$build" --target update_bench >/dev/null
 else

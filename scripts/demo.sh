@@ -23,7 +23,7 @@ if ! $short; then
     step "Checking the tools (installs missing Debian packages once)"
     "$root/scripts/setup.sh"
 
-    step "Building the module (32-bit shipping DLL, 64-bit DLL for Wine, stand-ins, reference package)"
+    step "Building the module (32-bit shipping DLL with the stand-ins and the reference package; 64-bit compile check)"
     mkdir -p "$root/build"
     "$root/scripts/build.sh" >"$root/build/build-output.log" 2>&1 ||
         { cat "$root/build/build-output.log"; exit 1; }
@@ -31,10 +31,10 @@ if ! $short; then
 fi
 
 # The trees the test command builds, unless the caller names others.
-win64=${SUBMCA_WIN64_DIR:-$root/build/win64}
+build=${SUBMCA_BUILD_DIR:-$root/build/win32}
 native=${SUBMCA_NATIVE_DIR:-$root/build/native}
 demo="$root/build/demo"
-$short && demo="$win64/demo-short"
+$short && demo="$build/demo-short"
 export WINEPREFIX="$demo/prefix"
 step "Creating a fresh Wine prefix in $WINEPREFIX"
 "$root/scripts/wine-prefix" create "$WINEPREFIX"
@@ -43,38 +43,42 @@ winpath() { wine winepath -w "$1" 2>/dev/null; }
 logs="$demo/logs"
 rm -rf "$logs" && mkdir -p "$logs"
 drive="$WINEPREFIX/drive_c"
-package=$(winpath "$win64/packages/submca-demo.msi")
+package=$(winpath "$build/packages/submca-demo.msi")
 inspect="$native/submca-inspect"
-standins="$win64/standins"
+standins="$build/standins"
+# The module is 32-bit: on this 64-bit Windows it reads the 32-bit registry view and its package
+# installs into the 32-bit program files folder. Every reg command names its view.
+reg32() { wine reg "$@" /reg:32; }
+programs="$drive/Program Files (x86)"
 
 step "Placing the maker's other products, which this package expects to find"
 # The shared runtime: the service host and the trust verifier, recorded under InstalledApps.
-shared="$drive/Program Files/Common Files/Korvalin Shared"
+shared="$programs/Common Files/Korvalin Shared"
 mkdir -p "$shared"
 cp "$standins/srsvc/srSvc.dll" "$standins/srvrtrst/srVrTrst.dll" "$shared/"
-wine reg add 'HKLM\Software\Korvalin\InstalledApps' /v 'Shared Runtime' /t REG_SZ /d "$(winpath "$shared")" /f >/dev/null
+reg32 add 'HKLM\Software\Korvalin\InstalledApps' /v 'Shared Runtime' /t REG_SZ /d "$(winpath "$shared")" /f >/dev/null
 # The service host runs the submission engine of an earlier installation in its "Submission"
 # configuration, and that engine holds two configurations from an earlier control file.
-engine="$drive/Program Files/Korvalin/Submission Engine"
+engine="$programs/Korvalin/Submission Engine"
 mkdir -p "$engine"
-printf '[Antivirus]\r\nC:\\Program Files\\Korvalin\\Scanner\\scan.dll|Scanner\r\n[Submission]\r\nC:\\Program Files\\Korvalin\\Submission Engine\\vexcore.dll|ORBSubmissionEngine\r\n' \
+printf '[Antivirus]\r\nC:\\Program Files (x86)\\Korvalin\\Scanner\\scan.dll|Scanner\r\n[Submission]\r\nC:\\Program Files (x86)\\Korvalin\\Submission Engine\\vexcore.dll|ORBSubmissionEngine\r\n' \
     >"$shared/srsvc-services.txt"
 printf '[config 1]\n256=string:old-qsn.korvalin.example\n272=string:Submission\n[config 2]\n256=string:old-ping.korvalin.example\n272=string:Detection\n' \
     >"$engine/vexcore-configs.txt"
 # The updater, with its COM classes registered.
-updater="$drive/Program Files/Korvalin/PatchRelay"
+updater="$programs/Korvalin/PatchRelay"
 mkdir -p "$updater"
 cp "$standins/patchrelay/patchrelay.dll" "$updater/"
 wine regsvr32 /s "$(winpath "$updater/patchrelay.dll")"
 # "MsiLogging" 2 lets the module's detail lines into the installer log.
-wine reg add 'HKLM\Software\Korvalin' /v MsiLogging /t REG_SZ /d 2 /f >/dev/null
+reg32 add 'HKLM\Software\Korvalin' /v MsiLogging /t REG_SZ /d 2 /f >/dev/null
 wineserver -w
-echo "   shared runtime: C:\\Program Files\\Common Files\\Korvalin Shared (srSvc.dll, srVrTrst.dll)"
-echo "   updater:        C:\\Program Files\\Korvalin\\PatchRelay (patchrelay.dll, registered)"
-echo "   MsiLogging = 2 under HKLM\\Software\\Korvalin"
+echo "   shared runtime: C:\\Program Files (x86)\\Common Files\\Korvalin Shared (srSvc.dll, srVrTrst.dll)"
+echo "   updater:        C:\\Program Files (x86)\\Korvalin\\PatchRelay (patchrelay.dll, registered)"
+echo "   MsiLogging = 2 under HKLM\\Software\\Korvalin (32-bit view)"
 
 registry_value() { # key value
-    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
+    reg32 query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
 }
 
 report() {
@@ -93,7 +97,7 @@ report() {
     printf '   engine-wide defaults: %s\n' "${defaults:-(none)}"
     data=$(registry_value 'HKLM\Software\Korvalin\InstalledApps' ORBSubmissionEngineData)
     printf '   ORBSubmissionEngineData: %s\n' "${data:-(not set)}"
-    scd="$drive/Program Files/Korvalin/Submission Engine Data/SCD.xml"
+    scd="$programs/Korvalin/Submission Engine Data/SCD.xml"
     if [ -f "$scd" ]; then
         printf '   SCD.xml: %s\n' "$("$inspect" scd "$scd" 2>&1 >/dev/null | sed -n 's/^form: *//p')"
     else
@@ -111,6 +115,14 @@ report() {
 
 is_enciphered() {
     "$inspect" scd "$1" -o /dev/null 2>/dev/null | grep -q '^form: *enciphered container'
+}
+
+is_short_form() {
+    case "$1" in *'~'*) return 0 ;; *) return 1 ;; esac
+}
+
+has_detail_lines() {
+    krvl_lines "$1" | grep -q 'KRVL: Shutting down the submission service'
 }
 
 krvl_lines() {
@@ -148,7 +160,12 @@ report
 expect "the installation succeeds" [ "$last_status" -eq 0 ]
 expect "both products are registered" [ "$(grep -c '^ProductName=' "$updater/patchrelay-products.txt" 2>/dev/null)" = 2 ]
 expect "the engine holds three new configurations" [ "$(grep -c '^272=' "$engine/vexcore-configs.txt")" = 3 ]
-expect "SCD.xml is enciphered" is_enciphered "$drive/Program Files/Korvalin/Submission Engine Data/SCD.xml"
+expect "SCD.xml is enciphered" is_enciphered "$programs/Korvalin/Submission Engine Data/SCD.xml"
+# What the report shows must be right too: the value the module read and rewrote, and the
+# detail lines that "MsiLogging" 2 lets into the log (both wrong when a view is mixed up).
+expect "ORBSubmissionEngineData is rewritten in its short form" is_short_form \
+    "$(registry_value 'HKLM\Software\Korvalin\InstalledApps' ORBSubmissionEngineData)"
+expect "the module's detail lines reach the installer log" has_detail_lines "$logs/install.log"
 
 if $short; then
     step "Uninstall"
