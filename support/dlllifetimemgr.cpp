@@ -196,8 +196,14 @@ KRVRESULT CDLLLifetimeMgrLocal::GarbageCollection(HINSTANCE skip) noexcept
 KRVRESULT CDLLLifetimeMgrLocal::addModule(const wchar_t* path, bool trustCheck, bool trustOption,
                                           CKrvModuleInfo*& moduleInfo) noexcept
 {
-    if (trustCheck && !performTrustCheck(path, trustOption))
-        return KRV_E_NOTTRUSTED;
+    if (trustCheck) {
+        // As in the trusted loader's check, a missing file is not found rather than untrusted, and
+        // the verifier is not asked about it.
+        if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+            return KRV_E_FILENOTFOUND;
+        if (!performTrustCheck(path, trustOption))
+            return KRV_E_NOTTRUSTED;
+    }
     sr::CLibrary library;
     if (!library.Load(path))
         return KRV_E_FILENOTFOUND;

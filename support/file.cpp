@@ -67,10 +67,10 @@ BOOL CreateMissingDirectories(const wchar_t* path, CFile::FileAttributesQuery ge
     const size_t length = wcslen(source);
     std::vector<wchar_t> buffer(length + 2, L'\0');
     wmemcpy(buffer.data(), source, length);
-    // PathAddBackslashW leaves a path of MAX_PATH characters or more as it is, and its last level
-    // would never be tested; the buffer has room for the backslash whatever the length.
-    if (length > 0 && buffer[length - 1] != L'\\')
-        buffer[length] = L'\\';
+    // PathAddBackslashW leaves a path of MAX_PATH characters or more as it is, so the last level
+    // of such a path is neither tested nor created: a path that long is beyond the file functions
+    // of Windows without long-path support, and a created level could not be used there.
+    PathAddBackslashW(buffer.data());
     bool failed = false;
     for (wchar_t* separator = FirstSeparator(buffer.data()); separator && !failed;) {
         *separator = L'\0';

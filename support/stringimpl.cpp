@@ -151,6 +151,7 @@ void CStringImpl::Reset() noexcept
 {
     m_sAString.clear();
     m_sWString.clear();
+    m_bConverted = false;
     m_eStringType = eNone;
     m_bModified = false;
 }
@@ -231,7 +232,10 @@ const wchar_t* CStringImpl::GetStringW() const noexcept
     srLib::CCriticalSectionLock lock(m_lock);
     switch (m_eStringType) {
     case eAnsi:
-        if (!srLib::FalseOnOutOfMemory([this] { return ToWide(m_sAString, m_sWString); }))
+        if (m_bConverted)
+            break;
+        m_bConverted = srLib::FalseOnOutOfMemory([this] { return ToWide(m_sAString, m_sWString); });
+        if (!m_bConverted)
             TraceError(kGetWideCopy);
         break;
     case eNone:
@@ -249,7 +253,10 @@ const char* CStringImpl::GetStringA() const noexcept
     srLib::CCriticalSectionLock lock(m_lock);
     switch (m_eStringType) {
     case eWide:
-        if (!srLib::FalseOnOutOfMemory([this] { return ToAnsi(m_sWString, m_sAString); }))
+        if (m_bConverted)
+            break;
+        m_bConverted = srLib::FalseOnOutOfMemory([this] { return ToAnsi(m_sWString, m_sAString); });
+        if (!m_bConverted)
             TraceError(kGetAnsiCopy);
         break;
     case eNone:

@@ -21,8 +21,9 @@ public:
     virtual long GetStringType() const = 0;                   // slot 4
     // Characters of the text as it was set, whatever a getter converted since.
     virtual size_t GetLength() const = 0;                     // slot 5
-    // The text in the other width is converted on each call; the pointer stays valid until the
-    // object changes. Empty text when none was set.
+    // The text in the other width is converted by the first call after the text was set; the
+    // pointer stays valid until the object changes, however often it is asked for. Empty text
+    // when none was set.
     virtual const char* GetStringA() const = 0;               // slot 6
     virtual bool SetStringA(const char* text) = 0;            // slot 7
     virtual bool SetString(const wchar_t* text) = 0;          // slot 8, as SetStringW
@@ -90,6 +91,9 @@ private:
     long m_eStringType = eNone;
     mutable std::string m_sAString;
     mutable std::wstring m_sWString;
+    // Whether the string of the other width holds the conversion of the text as set; converting
+    // again would free the text an earlier getter handed out.
+    mutable bool m_bConverted = false;
     bool m_bModified = false;
     mutable srLib::CCriticalSection m_lock;
 };

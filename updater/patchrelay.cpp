@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include <cwchar>
+#include <new>
 
 namespace InstallToolBox {
 namespace {
@@ -11,10 +12,20 @@ const int kCreateAttempts = 20;
 const DWORD kCreateRetryMs = 500;
 const DWORD kInprocContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
-// Owns one BSTR; Get() is null when it could not be allocated.
+// Memory running out while the strings for the updater are made is raised, not logged: it ends
+// the action's call with a failure, where a product the updater refuses is only skipped.
+BSTR AllocateBstr(const wchar_t* text)
+{
+    const BSTR bstr = SysAllocString(text);
+    if (!bstr)
+        throw std::bad_alloc();
+    return bstr;
+}
+
+// Owns one BSTR.
 class CBstr {
 public:
-    explicit CBstr(const wchar_t* text) : m_bstr(SysAllocString(text)) {}
+    explicit CBstr(const wchar_t* text) : m_bstr(AllocateBstr(text)) {}
     CBstr(const CBstr&) = delete;
     CBstr& operator=(const CBstr&) = delete;
     ~CBstr() { SysFreeString(m_bstr); }
@@ -24,13 +35,18 @@ private:
     BSTR m_bstr;
 };
 
-// A VARIANT that is always cleared.
-class CVariant {
+// A VARIANT of type VT_BSTR holding its own copy of a text; always cleared.
+class CBstrVariant {
 public:
-    CVariant() { VariantInit(&m_variant); }
-    CVariant(const CVariant&) = delete;
-    CVariant& operator=(const CVariant&) = delete;
-    ~CVariant() { VariantClear(&m_variant); }
+    explicit CBstrVariant(const wchar_t* text)
+    {
+        VariantInit(&m_variant);
+        m_variant.bstrVal = AllocateBstr(text);
+        m_variant.vt = VT_BSTR;
+    }
+    CBstrVariant(const CBstrVariant&) = delete;
+    CBstrVariant& operator=(const CBstrVariant&) = delete;
+    ~CBstrVariant() { VariantClear(&m_variant); }
     VARIANT* Get() { return &m_variant; }
 
 private:
@@ -103,12 +119,7 @@ HRESULT CPatchRelay::RegisterProduct(const ProductEntry& product)
     const CBstr reserved(L"");
     const CBstr descriptiveNameKey(L"DescriptiveName");
     const CBstr descriptiveName(product.DescriptiveName);
-    CVariant productId;
-    productId.Get()->vt = VT_BSTR;
-    productId.Get()->bstrVal = SysAllocString(product.ProductGuid);
-    if (!guid.Get() || !name.Get() || !version.Get() || !language.Get() || !reserved.Get()
-        || !descriptiveNameKey.Get() || !descriptiveName.Get() || !productId.Get()->bstrVal)
-        return E_OUTOFMEMORY;
+    CBstrVariant productId(product.ProductGuid);
 
     m_log.Write(L"RegisterProduct(%s, %s, %s, %s)", product.ProductName, product.Version, product.Language,
                 product.ProductGuid);
@@ -130,10 +141,6 @@ void CPatchRelay::SetAutoPatchRelay(BSTR productGuid, DWORD autoUpdate, DWORD si
     const CBstr typeKey(L"AUTOPATCHRELAYTYPE");
     const CBstr autoValue(autoUpdate ? L"YES" : L"NO");
     const CBstr typeValue(autoUpdate && silent ? L"SILENT" : L"NOISY");
-    if (!autoKey.Get() || !typeKey.Get() || !autoValue.Get() || !typeValue.Get()) {
-        m_log.Write(L"RegisterProduct or SetProperty failed: 0x%x", static_cast<unsigned>(E_OUTOFMEMORY));
-        return;
-    }
     m_pProductRegistry->SetProperty(productGuid, autoKey.Get(), autoValue.Get());
     m_pProductRegistry->SetProperty(productGuid, typeKey.Get(), typeValue.Get());
 }
@@ -146,8 +153,7 @@ HRESULT CPatchRelay::RegisterProducts(bool registering)
     for (const ProductEntry& product : m_products) {
         if (!registering) {
             const CBstr guid(product.ProductGuid);
-            if (guid.Get())
-                m_pProductRegistry->UnregisterProduct(guid.Get());
+            m_pProductRegistry->UnregisterProduct(guid.Get());
             continue;
         }
         const HRESULT result = RegisterProduct(product);

@@ -61,7 +61,7 @@ public:
                    const wchar_t* language, const wchar_t* descriptiveName, DWORD autoUpdate, DWORD silent);
 
     // Both return S_OK unless the updater's objects cannot be created: a product the updater
-    // refuses is logged and skipped.
+    // refuses is logged and skipped. Memory running out for the strings raises std::bad_alloc.
     HRESULT Register();
     HRESULT Unregister();
 

@@ -437,7 +437,7 @@ TEST_F(ModuleLifetimeTest, CollectionWaitingForTheTableLeavesACreationThatBeganM
 }
 
 // The trust check asks the maker's verifier with the caller's option; a refused file is never
-// loaded.
+// loaded, and a missing one is not found without a question to the verifier.
 TEST_F(ModuleLifetimeTest, RefusedComponentIsNeverLoaded)
 {
     servicetest::CSharedRuntime runtime;
@@ -445,8 +445,11 @@ TEST_F(ModuleLifetimeTest, RefusedComponentIsNeverLoaded)
     const std::string asked = "IVerifyTrustBase.VerifyFile(\"" + Narrow(path) + "\", ";
     {
         CDLLLifetimeMgrLocal manager(TestClock);
-        servicetest::CSharedRuntime::SetSwitch(L"srVrTrst", L"RefuseFile", L"CHECKED.DLL");
         void* object = nullptr;
+        EXPECT_EQ(KRV_E_FILENOTFOUND, manager.CreateObject((m_sFolder + L"\\missing.dll").c_str(), kTestObjectId,
+                                                           kTestObjectId, true, true, &Owner(manager), &object));
+        EXPECT_EQ(Lines{}, Take());
+        servicetest::CSharedRuntime::SetSwitch(L"srVrTrst", L"RefuseFile", L"CHECKED.DLL");
         EXPECT_EQ(KRV_E_NOTTRUSTED, manager.CreateObject(path.c_str(), kTestObjectId, kTestObjectId, true, true,
                                                          &Owner(manager), &object));
         EXPECT_FALSE(IsLoaded(path));

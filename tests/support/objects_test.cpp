@@ -96,6 +96,17 @@ TEST(StringObject, TextInEitherWidth)
         EXPECT_EQ(c.type, string->GetStringType()) << "a conversion keeps the type";
         EXPECT_EQ(c.length, string->GetLength()) << "the length of the text as set";
     }
+    // A caller may still hold a converted text too long for the small buffer when it asks again.
+    const std::string longAnsi(40, 'n');
+    const std::wstring longWide(40, L'w');
+    string->SetStringA(longAnsi.c_str());
+    const wchar_t* heldWide = string->GetStringW();
+    EXPECT_EQ(heldWide, string->GetStringW());
+    EXPECT_EQ(std::wstring(40, L'n'), heldWide);
+    string->SetStringW(longWide.c_str());
+    const char* heldAnsi = string->GetStringA();
+    EXPECT_EQ(heldAnsi, string->GetStringA());
+    EXPECT_EQ(std::string(40, 'w'), heldAnsi);
     string->Clear();
     EXPECT_EQ(0, string->GetStringType());
     EXPECT_EQ(0u, string->GetLength());
