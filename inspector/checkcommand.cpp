@@ -17,11 +17,11 @@ namespace scd = clfs::update::scd;
 
 namespace {
 
-constexpr uint64_t MAX_CONTROL_FILE = 64 * 1024 * 1024;
-
 constexpr uint32_t HR_NOT_FOUND = 0x80070490; // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
 constexpr uint32_t HR_FAIL = 0x80004005;      // E_FAIL
 constexpr uint32_t HR_INVALID_ARG = 0x80070057;
+constexpr uint32_t HR_NO_DATA = 0x800700E8;      // HRESULT_FROM_WIN32(ERROR_NO_DATA): no content
+constexpr uint32_t HR_FILE_CORRUPT = 0x80070570; // HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)
 
 const char REQUIRED_VERSION[] = "1.0";
 const char DEFAULT_PROTO[] = "https";
@@ -330,9 +330,9 @@ int RunCheck(const SInvocation& invocation, SConsole& console)
 {
     const std::string& path = invocation.operands[0];
     std::vector<uint8_t> file;
-    std::string reason;
-    if (!ReadWholeFile(path, MAX_CONTROL_FILE, file, reason))
-        return Fail(console, INSPECT_IO_ERROR, path, reason);
+    int status = INSPECT_OK;
+    if (!ReadInputFile(console, path, MAX_CONTROL_FILE, file, status))
+        return status;
     std::ostream& out = console.out;
     WriteField(out, "file", path + " (" + Bytes(file.size()) + ")");
 
@@ -345,10 +345,10 @@ int RunCheck(const SInvocation& invocation, SConsole& console)
         WriteField(out, "form", "enciphered container, deciphered");
         break;
     case scd::SCD_READ_EMPTY:
-        return Fail(console, INSPECT_REJECTED, path, "no content: the update has nothing to read");
+        return Reject(console, path, {"no content: the update has nothing to read", HR_NO_DATA});
     case scd::SCD_READ_DAMAGED:
-        return Fail(console, INSPECT_REJECTED, path,
-                    "damaged container: the update refuses it (see 'submca-inspect scd')");
+        return Reject(console, path,
+                      {"damaged container, left on disk as it is (see 'submca-inspect scd')", HR_FILE_CORRUPT});
     case scd::SCD_READ_KEY_FAILED:
         return Fail(console, INSPECT_IO_ERROR, path, "the cipher could not be keyed");
     default:
@@ -361,6 +361,12 @@ int RunCheck(const SInvocation& invocation, SConsole& console)
 
     xml::SParseError error;
     const std::unique_ptr<xml::SElement> root = xml::Parse(content.data(), length, error);
+    if (!root && error.toolLimit) {
+        const std::string limit = error.reason + " at line " + std::to_string(error.line) + ", column " +
+                                  std::to_string(error.column) + ": a limit of this tool, not a verdict of the module";
+        WriteField(out, "verdict", "none: " + limit);
+        return Fail(console, INSPECT_TOOL_LIMIT, path, limit + " (see 'submca-inspect --help')");
+    }
     if (!root)
         return Reject(console, path,
                       {"not well-formed XML at line " + std::to_string(error.line) + ", column " +
@@ -397,8 +403,10 @@ const SCommand g_checkCommand = {
     "accepted with the number of configurations, or rejected with the update's reason.\n"
     "\n"
     "The check follows the update's rules but reads the XML with its own strict reader, not with\n"
-    "MSXML: a file it rejects as malformed is one MSXML would most likely reject too, and\n"
-    "document type declarations are refused outright. The final word is the update's trace.\n"
+    "MSXML: a file it rejects as malformed is one MSXML would most likely reject too. A document\n"
+    "beyond the reader's own limits (its size, its depth, a document type declaration: see\n"
+    "'submca-inspect --help') gets no verdict and exit status 4.\n"
+    "The final word is the update's trace.\n"
     "\n"
     "Example:\n"
     "  submca-inspect check \"C:\\ProgramData\\Korvalin\\ORB\\SCD.xml\"\n",

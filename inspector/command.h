@@ -3,6 +3,7 @@
 // its run function is called.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,6 +40,11 @@ struct SCommand {
     int (*pfnRun)(const SInvocation& invocation, SConsole& console);
 };
 
+// The largest control file that scd and check read: far beyond any real SCD.xml.
+constexpr uint64_t MAX_CONTROL_FILE = 64 * 1024 * 1024;
+// The largest record file that records lists: far beyond the largest one the module verifies.
+constexpr uint64_t MAX_RECORD_FILE = 4 * 1024 * 1024;
+
 extern const SCommand g_scdCommand;
 extern const SCommand g_recordsCommand;
 extern const SCommand g_checkCommand;
@@ -46,5 +52,11 @@ extern const SCommand g_checkCommand;
 // Writes "submca-inspect: <subject>: <message>" (or without the subject when it is empty) as
 // one line to err, after flushing out, and returns status.
 int Fail(SConsole& console, int status, const std::string& subject, const std::string& message);
+
+// Reads a command's input file whole. False after the one-line message, with status 3 when the
+// file cannot be read, or 4 when it is larger than maxSize: a limit of this tool, not a verdict
+// of the module.
+bool ReadInputFile(SConsole& console, const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes,
+                   int& status);
 
 } // namespace inspector

@@ -4,6 +4,10 @@
 #include <new>
 
 #include "command.h"
+#include "exports/version.h"
+#include "framework/recordstore.h"
+#include "platform.h"
+#include "xmlreader.h"
 
 namespace inspector {
 
@@ -29,7 +33,18 @@ const char EXIT_STATUSES[] = "Exit status, for every command:\n"
                              "  1  the module would refuse the file or treat it as missing (damaged, cut short,\n"
                              "     wrong kind of file); one line on standard error says why\n"
                              "  2  the command line is wrong\n"
-                             "  3  a file could not be read or written\n";
+                             "  3  a file could not be read or written\n"
+                             "  4  the file is beyond a limit of this tool (below); no verdict on it\n";
+
+#if defined(_WIN64)
+const char BUILD[] = "64-bit Windows";
+#elif defined(_WIN32)
+const char BUILD[] = "32-bit Windows";
+#elif defined(__linux__)
+const char BUILD[] = "Linux";
+#else
+const char BUILD[] = "native";
+#endif
 
 const SCommand* FindCommand(const std::string& name)
 {
@@ -79,16 +94,40 @@ void WriteCommandHelp(std::ostream& out, const SCommand& command)
     }
 }
 
+std::string MiB(uint64_t bytes)
+{
+    return std::to_string(bytes / (1024 * 1024)) + " MiB";
+}
+
+// The tool's own bounds, told apart from the module's: a file beyond one gets exit status 4,
+// since the module may well read it.
+void WriteLimits(std::ostream& out)
+{
+    out << "Limits of this tool, not of the module:\n"
+        << "  scd, check  read control files of at most " << MiB(MAX_CONTROL_FILE) << "\n"
+        << "  check       reads XML of at most " << MiB(xml::MAX_DOCUMENT_SIZE) << ", nested at most "
+        << xml::MAX_NESTING_DEPTH << " levels deep,\n"
+        << "              without a document type declaration; MSXML, which the update uses, may read more\n"
+        << "  records     lists record files of at most " << MiB(MAX_RECORD_FILE) << ", even with --force; the module\n"
+        << "              itself treats every record file over " << InstallToolBox::RECORD_MAX_FILE_SIZE
+        << " bytes as missing (status 1)\n"
+        << "  scd         tells from the bytes alone only what is certain: an empty file, a damaged\n"
+        << "              container, text that cannot be XML. Whether the update accepts the XML,\n"
+        << "              and whether an enciphered body was altered (the container carries no\n"
+        << "              checksum of its content), only check can tell\n";
+}
+
 void WriteOverview(std::ostream& out)
 {
     out << OVERVIEW << "\nusage: " << PROGRAM << " COMMAND [OPTIONS] FILE\n       " << PROGRAM
-        << " help [COMMAND]\n\nCommands:\n";
+        << " help [COMMAND]\n       " << PROGRAM << " --version\n\nCommands:\n";
     for (const SCommand* command : g_apCommands) {
         std::string name = command->pszName;
         name.resize(10, ' ');
         out << "  " << name << command->pszSummary << '\n';
     }
-    out << '\n' << EXIT_STATUSES;
+    out << '\n' << EXIT_STATUSES << '\n';
+    WriteLimits(out);
 }
 
 void WriteFullHelp(std::ostream& out)
@@ -161,14 +200,27 @@ int RunCommandLine(const std::vector<std::string>& arguments, SConsole& console)
     if (arguments.empty())
         return UsageError(console, "no command given", nullptr);
     const std::string& first = arguments[0];
+    if (first == "--version") {
+        if (arguments.size() > 1)
+            return UsageError(console, "--version takes no argument", nullptr);
+        console.out << PROGRAM << ' ' << SUBMCA_VERSION_TEXT << " (" << BUILD << ")\n";
+        return INSPECT_OK;
+    }
     if (IsHelpRequest(first) || first == "help") {
         if (arguments.size() == 1) {
             WriteFullHelp(console.out);
             return INSPECT_OK;
         }
-        const SCommand* command = FindCommand(arguments[1]);
-        if (command == nullptr || arguments.size() > 2)
+        if (arguments.size() > 2)
             return UsageError(console, "help takes one command name", nullptr);
+        // "help help" asks how to ask for help: the overview answers that.
+        if (arguments[1] == "help") {
+            WriteOverview(console.out);
+            return INSPECT_OK;
+        }
+        const SCommand* command = FindCommand(arguments[1]);
+        if (command == nullptr)
+            return UsageError(console, "help: unknown command '" + arguments[1] + "'", nullptr);
         WriteCommandHelp(console.out, *command);
         return INSPECT_OK;
     }
@@ -205,6 +257,20 @@ int Fail(SConsole& console, int status, const std::string& subject, const std::s
         console.err << subject << ": ";
     console.err << message << '\n';
     return status;
+}
+
+bool ReadInputFile(SConsole& console, const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes,
+                   int& status)
+{
+    std::string reason;
+    bool tooLarge = false;
+    if (ReadWholeFile(path, maxSize, bytes, reason, &tooLarge))
+        return true;
+    status = tooLarge
+                 ? Fail(console, INSPECT_TOOL_LIMIT, path,
+                        reason + ": a limit of this tool, not a verdict of the module (see '" + PROGRAM + " --help')")
+                 : Fail(console, INSPECT_IO_ERROR, path, reason);
+    return false;
 }
 
 int Run(const std::vector<std::string>& arguments, SConsole& console) noexcept

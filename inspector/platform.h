@@ -10,11 +10,15 @@
 
 namespace inspector {
 
-// The whole file; refused when it is larger than maxSize bytes.
-bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason);
+// The whole file; refused when it is larger than maxSize bytes, and then *tooLarge (when given)
+// is set, so that a limit of the tool is told apart from a file that cannot be read.
+bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason,
+                   bool* tooLarge = nullptr);
 
-// Writes a new file next to path and then moves it over path, so a failed write leaves an
-// existing file as it was.
+// A regular file (or a new one) is written beside path and then moved over it, so a failed write
+// leaves an existing file as it was; the new file keeps the replaced one's permissions. A
+// symbolic link is followed and its target replaced. Anything else that takes bytes (a device
+// such as /dev/null or NUL, a FIFO or pipe with a reader) is written through, never replaced.
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason);
 
 // Whether both paths name one existing file (also through links or other spellings).

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace inspector {
 
@@ -70,9 +71,61 @@ bool WriteAll(int fd, const uint8_t* data, size_t size)
     return true;
 }
 
+// A device, a FIFO or a socket takes the bytes as they are; there is nothing to replace. A FIFO
+// without a reader is refused rather than waited for.
+bool WriteThrough(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason)
+{
+    CDescriptor file(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.Get() < 0) {
+        reason = errno == ENXIO ? "cannot be written (no program reads from it)"
+                                : "cannot be opened for writing (" + ReasonFor(errno) + ")";
+        return false;
+    }
+    const int flags = fcntl(file.Get(), F_GETFL);
+    if (flags < 0 || fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        !WriteAll(file.Get(), bytes.data(), bytes.size()) || !file.Close()) {
+        reason = "cannot be written (" + ReasonFor(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+// Writes a new file beside path and renames it over path, so a failed write leaves an existing
+// file as it was. The new file gets the permission bits of the one it replaces.
+bool ReplaceRegularFile(const std::string& path, const struct stat* existing, const std::vector<uint8_t>& bytes,
+                        std::string& reason)
+{
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = path + ".inspect-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    CDescriptor file(fd);
+    if (file.Get() < 0) {
+        reason = "cannot be created (" + ReasonFor(errno) + ")";
+        return false;
+    }
+    if ((existing != nullptr && fchmod(file.Get(), existing->st_mode & 07777) != 0) ||
+        !WriteAll(file.Get(), bytes.data(), bytes.size()) || fsync(file.Get()) != 0 || !file.Close()) {
+        reason = "cannot be written (" + ReasonFor(errno) + ")";
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        reason = "cannot be replaced (" + ReasonFor(errno) + ")";
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason)
+bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason,
+                   bool* tooLarge)
 {
     CDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) {
@@ -103,6 +156,8 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
             break;
         if (content.size() + size_t(got) > maxSize) {
             reason = "larger than " + std::to_string(maxSize) + " bytes, more than this tool reads";
+            if (tooLarge != nullptr)
+                *tooLarge = true;
             return false;
         }
         content.insert(content.end(), buffer, buffer + got);
@@ -113,30 +168,34 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
 
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason)
 {
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = path + ".inspect-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
+    struct stat target;
+    if (stat(path.c_str(), &target) != 0) {
+        if (errno != ENOENT) {
+            reason = "cannot be written (" + ReasonFor(errno) + ")";
+            return false;
+        }
+        struct stat link;
+        if (lstat(path.c_str(), &link) == 0) {
+            reason = "is a symbolic link to a file that does not exist";
+            return false;
+        }
+        return ReplaceRegularFile(path, nullptr, bytes, reason);
     }
-    CDescriptor file(fd);
-    if (file.Get() < 0) {
-        reason = "cannot be created (" + ReasonFor(errno) + ")";
+    if (S_ISDIR(target.st_mode)) {
+        reason = "is a folder";
         return false;
     }
-    if (!WriteAll(file.Get(), bytes.data(), bytes.size()) || fsync(file.Get()) != 0 || !file.Close()) {
+    if (!S_ISREG(target.st_mode))
+        return WriteThrough(path, bytes, reason);
+    // A symbolic link stays and its target gets the new content, as a shell redirection does.
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
         reason = "cannot be written (" + ReasonFor(errno) + ")";
-        unlink(temporary.c_str());
         return false;
     }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        reason = "cannot be replaced (" + ReasonFor(errno) + ")";
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    const std::string finalPath = resolved;
+    std::free(resolved);
+    return ReplaceRegularFile(finalPath, &target, bytes, reason);
 }
 
 bool IsSameFile(const std::string& first, const std::string& second)

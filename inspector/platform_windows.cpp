@@ -87,6 +87,40 @@ bool WriteAll(HANDLE file, const uint8_t* data, size_t size)
     return true;
 }
 
+// Writes a new file beside path and then puts it in path's place, so a failed write leaves an
+// existing file as it was. ReplaceFileW keeps the replaced file's attributes and access control.
+bool ReplaceRegularFile(const std::wstring& path, bool exists, const std::vector<uint8_t>& bytes, std::string& reason)
+{
+    std::wstring temporary;
+    CHandle file(INVALID_HANDLE_VALUE);
+    for (int attempt = 0; attempt < 100 && !file.IsValid(); ++attempt) {
+        temporary = path + L".inspect-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+        file.Reset(
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.IsValid() && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (!file.IsValid()) {
+        reason = "cannot be created (" + ReasonFor(GetLastError()) + ")";
+        return false;
+    }
+    if (!WriteAll(file.Get(), bytes.data(), bytes.size()) || !FlushFileBuffers(file.Get())) {
+        reason = "cannot be written (" + ReasonFor(GetLastError()) + ")";
+        file.Close();
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    file.Close();
+    const BOOL replaced = exists ? ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr)
+                                 : MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
+    if (!replaced) {
+        reason = "cannot be replaced (" + ReasonFor(GetLastError()) + ")";
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool GetIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& information)
 {
     // No access rights are needed to read the identity; backup semantics allows folders.
@@ -97,7 +131,8 @@ bool GetIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& informatio
 
 } // namespace
 
-bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason)
+bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason,
+                   bool* tooLarge)
 {
     const std::wstring widePath = Widen(path);
     if (IsFolder(widePath)) {
@@ -122,6 +157,8 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
             break;
         if (content.size() + got > maxSize) {
             reason = "larger than " + std::to_string(maxSize) + " bytes, more than this tool reads";
+            if (tooLarge != nullptr)
+                *tooLarge = true;
             return false;
         }
         content.insert(content.end(), buffer, buffer + got);
@@ -133,32 +170,41 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason)
 {
     const std::wstring widePath = Widen(path);
-    std::wstring temporary;
-    CHandle file(INVALID_HANDLE_VALUE);
-    for (int attempt = 0; attempt < 100 && !file.IsValid(); ++attempt) {
-        temporary = widePath + L".inspect-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
-        file.Reset(
-            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.IsValid() && GetLastError() != ERROR_FILE_EXISTS)
-            break;
-    }
-    if (!file.IsValid()) {
-        reason = "cannot be created (" + ReasonFor(GetLastError()) + ")";
+    if (IsFolder(widePath)) {
+        reason = "is a folder";
         return false;
     }
-    if (!WriteAll(file.Get(), bytes.data(), bytes.size()) || !FlushFileBuffers(file.Get())) {
+    CHandle existing(CreateFileW(widePath.c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!existing.IsValid()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return ReplaceRegularFile(widePath, false, bytes, reason);
+        reason = "cannot be opened for writing (" + ReasonFor(error) + ")";
+        return false;
+    }
+    // A device (NUL, CON) or a pipe takes the bytes as they are; there is nothing to replace.
+    if (GetFileType(existing.Get()) != FILE_TYPE_DISK) {
+        if (WriteAll(existing.Get(), bytes.data(), bytes.size()))
+            return true;
         reason = "cannot be written (" + ReasonFor(GetLastError()) + ")";
-        file.Close();
-        DeleteFileW(temporary.c_str());
         return false;
     }
-    file.Close();
-    if (!MoveFileExW(temporary.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // A symbolic link stays and its target gets the new content.
+    std::wstring finalPath(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(existing.Get(), &finalPath[0], DWORD(finalPath.size()), 0);
+    if (length >= finalPath.size()) {
+        finalPath.resize(length);
+        length = GetFinalPathNameByHandleW(existing.Get(), &finalPath[0], DWORD(finalPath.size()), 0);
+    }
+    if (length == 0 || length >= finalPath.size()) {
         reason = "cannot be replaced (" + ReasonFor(GetLastError()) + ")";
-        DeleteFileW(temporary.c_str());
         return false;
     }
-    return true;
+    finalPath.resize(length);
+    existing.Close();
+    return ReplaceRegularFile(finalPath, true, bytes, reason);
 }
 
 bool IsSameFile(const std::string& first, const std::string& second)

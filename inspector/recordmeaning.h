@@ -20,7 +20,7 @@ struct SRecordFacts {
 
 // What the whole file tells about each record.
 struct SFileFacts {
-    std::string sequenceName;                  // the file's name without ".dat"
+    std::string sequenceName;                  // the action named by the newest condition record
     std::map<uint32_t, std::string> longNames; // the "LongProp%d:Name" strings by index
     bool propertyFile = false;                 // the file holds property-file entries
 };

@@ -18,10 +18,8 @@ namespace {
 
 using namespace InstallToolBox;
 
-// Far beyond the largest file the module verifies; enough to list a damaged one with --force.
-constexpr uint64_t MAX_RECORD_FILE = 4 * 1024 * 1024;
-
 const char OPTION_FORCE[] = "--force";
+const char PROPERTY_FILE_NAME[] = "krvlprop.dat";
 
 // A record as listed: in file order, where it starts, and the store's view of it.
 struct SEntry {
@@ -44,11 +42,16 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b)
            });
 }
 
-std::string SequenceNameOf(const std::string& path)
+// The driver saves its own condition after those of its actions, and the store writes the
+// newest record first: the first condition record in the file names the sequence.
+std::string SequenceNameOf(const std::vector<SEntry>& entries)
 {
-    const std::string name = BaseName(path);
-    if (name.size() > 4 && EqualsIgnoringCase(name.substr(name.size() - 4), ".dat"))
-        return name.substr(0, name.size() - 4);
+    for (const SEntry& entry : entries) {
+        uint32_t direction = 0;
+        std::string action;
+        if (entry.nameTerminated && ParseConditionKey(entry.name, direction, action))
+            return action;
+    }
     return std::string();
 }
 
@@ -79,11 +82,10 @@ SRecordFacts FactsOf(const SEntry& entry)
     return facts;
 }
 
-SFileFacts FileFactsOf(const std::string& path, const std::vector<SEntry>& entries)
+SFileFacts FileFactsOf(const std::vector<SEntry>& entries)
 {
     SFileFacts facts;
-    facts.sequenceName = SequenceNameOf(path);
-    facts.propertyFile = EqualsIgnoringCase(BaseName(path), "krvlprop.dat");
+    facts.sequenceName = SequenceNameOf(entries);
     for (const SEntry& entry : entries) {
         uint32_t index = 0;
         facts.propertyFile = facts.propertyFile || IsPropertyFileEntry(entry.name);
@@ -95,7 +97,9 @@ SFileFacts FileFactsOf(const std::string& path, const std::vector<SEntry>& entri
     return facts;
 }
 
-std::string KindOf(const std::vector<SEntry>& entries, const SFileFacts& facts)
+enum FileKind { KIND_NONE, KIND_SEQUENCE, KIND_PROPERTY, KIND_BOTH };
+
+FileKind KindOf(const std::vector<SEntry>& entries)
 {
     bool sequence = false;
     bool property = false;
@@ -103,14 +107,39 @@ std::string KindOf(const std::vector<SEntry>& entries, const SFileFacts& facts)
         sequence = sequence || IsSequenceEntry(entry.name);
         property = property || IsPropertyFileEntry(entry.name);
     }
-    if (sequence && property)
+    return sequence && property ? KIND_BOTH : sequence ? KIND_SEQUENCE : property ? KIND_PROPERTY : KIND_NONE;
+}
+
+std::string DescribeKind(FileKind kind, const SFileFacts& facts)
+{
+    switch (kind) {
+    case KIND_BOTH:
         return "record file with both driver and property-file entries";
-    if (sequence)
+    case KIND_SEQUENCE:
         return "per-sequence data file of the custom action driver" +
                (facts.sequenceName.empty() ? std::string() : " (sequence \"" + facts.sequenceName + "\")");
-    if (property || facts.propertyFile)
+    case KIND_PROPERTY:
         return "shared property file of actions with properties";
-    return "record file without entries of the framework";
+    default:
+        return "record file without entries of the framework";
+    }
+}
+
+// The framework opens its files by name only: a copy or a renamed file is one it never reads.
+std::string NameHint(FileKind kind, const SFileFacts& facts, const std::string& path)
+{
+    const std::string name = BaseName(path);
+    std::string expected;
+    if (kind == KIND_SEQUENCE && !facts.sequenceName.empty())
+        expected = facts.sequenceName + ".dat";
+    else if (kind == KIND_PROPERTY)
+        expected = PROPERTY_FILE_NAME;
+    if (!expected.empty() && !EqualsIgnoringCase(name, expected))
+        return "the framework reads this file only as \"" + expected + "\" in the temporary folder, not as \"" + name +
+               "\"";
+    if (kind != KIND_PROPERTY && kind != KIND_BOTH && EqualsIgnoringCase(name, PROPERTY_FILE_NAME))
+        return "named like the shared property file, but it holds none of that file's own entries";
+    return std::string();
 }
 
 std::string Quote(const uint8_t* text)
@@ -220,12 +249,19 @@ int RunRecords(const SInvocation& invocation, SConsole& console)
     const bool force = invocation.Has(OPTION_FORCE);
     std::vector<uint8_t> file;
     std::string reason;
-    if (!ReadWholeFile(path, MAX_RECORD_FILE, file, reason))
-        return Fail(console, INSPECT_IO_ERROR, path, reason);
+    bool tooLarge = false;
+    const std::string missing = "; the module treats the file as missing";
+    // Beyond what the tool lists the module's verdict is still known: it verifies far less.
+    if (!ReadWholeFile(path, MAX_RECORD_FILE, file, reason, &tooLarge))
+        return tooLarge ? Fail(console, INSPECT_REJECTED, path,
+                               "larger than " + std::to_string(MAX_RECORD_FILE) +
+                                   " bytes: the module verifies record files of at most " +
+                                   std::to_string(RECORD_MAX_FILE_SIZE) + " bytes" + missing +
+                                   "; this tool lists none that large, even with --force (a limit of the tool)")
+                        : Fail(console, INSPECT_IO_ERROR, path, reason);
 
     std::ostream& out = console.out;
     WriteField(out, "file", path + " (" + Bytes(file.size()) + ")");
-    const std::string missing = "; the module treats the file as missing";
     if (file.empty())
         return Fail(console, INSPECT_REJECTED, path, "empty file (0 bytes), not a record file" + missing);
     if (file.size() >= clfs::update::scd::SCD_HEADER_SIZE && clfs::update::scd::HasMagic(file.data()))
@@ -278,8 +314,12 @@ int RunRecords(const SInvocation& invocation, SConsole& console)
     if (!store.GetRecords(views))
         return Fail(console, INSPECT_IO_ERROR, path, "out of memory");
     const std::vector<SEntry> entries = ToFileOrder(views);
-    const SFileFacts facts = FileFactsOf(path, entries);
-    WriteField(out, "kind", KindOf(entries, facts));
+    const SFileFacts facts = FileFactsOf(entries);
+    const FileKind kind = KindOf(entries);
+    WriteField(out, "kind", DescribeKind(kind, facts));
+    const std::string hint = NameHint(kind, facts, path);
+    if (!hint.empty())
+        WriteField(out, "name", hint);
     out << '\n';
     for (size_t i = 0; i < entries.size(); ++i)
         WriteRecord(out, entries, i, facts);
@@ -313,6 +353,11 @@ const SCommand g_recordsCommand = {
     "name and value: strings in double quotes (bytes outside printable ASCII as \\xNN), 32-bit\n"
     "values in decimal and hex, records of unknown types as hex bytes. Records that the\n"
     "framework itself writes get a line starting with \"->\" that says what they mean.\n"
+    "\n"
+    "The kind of file and the sequence's name are told from the records (the driver's\n"
+    "\"Install\" and \"COND\" entries, the property file's \"UC:PROP_COUNT\" and \"CAWPROP\"), not\n"
+    "from the file name. A line \"name:\" says when the framework would not find the file under\n"
+    "its present name (a copy, a renamed file).\n"
     "\n"
     "A file that the module would treat as missing (too short, wrong magic, digest mismatch,\n"
     "a record cut short) gives exit status 1. On a digest mismatch nothing is listed unless\n"

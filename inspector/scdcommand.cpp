@@ -1,4 +1,5 @@
 // "scd": the submission control file SCD.xml, plain or in its enciphered container.
+#include <algorithm>
 #include <cstring>
 
 #include "command.h"
@@ -14,7 +15,8 @@ namespace scd = clfs::update::scd;
 
 namespace {
 
-constexpr uint64_t MAX_CONTROL_FILE = 64 * 1024 * 1024;
+// What the update fails with when the parser refuses the text.
+constexpr uint32_t HR_NOT_WELL_FORMED = 0x80004005; // E_FAIL
 
 const char OPTION_OUTPUT[] = "-o";
 const char OPTION_ENCIPHER[] = "--encipher";
@@ -49,15 +51,6 @@ bool ChooseDestination(const SInvocation& invocation, bool required, SDestinatio
     return true;
 }
 
-bool ReadInput(const std::string& path, std::vector<uint8_t>& bytes, int& status, SConsole& console)
-{
-    std::string reason;
-    if (ReadWholeFile(path, MAX_CONTROL_FILE, bytes, reason))
-        return true;
-    status = Fail(console, INSPECT_IO_ERROR, path, reason);
-    return false;
-}
-
 bool Deliver(const SDestination& destination, const std::vector<uint8_t>& bytes, int& status, SConsole& console)
 {
     if (destination.path.empty()) {
@@ -85,9 +78,58 @@ void NoteEmbeddedZero(std::ostream& report, const uint8_t* text, size_t size)
     }
 }
 
-int ReportPlain(const std::string& path, const std::vector<uint8_t>& file, std::ostream& report)
+// "52 8B F0": bytes that need not be text.
+std::string HexBytes(const uint8_t* data, size_t size)
 {
-    if (file.size() >= scd::SCD_MAGIC_SIZE && scd::HasMagic(file.data()))
+    std::string text;
+    for (size_t i = 0; i < size; ++i)
+        text += (i == 0 ? "" : " ") + Hex32(data[i]).substr(8);
+    return text;
+}
+
+// Why the update's parser cannot take the text (the bytes up to the first zero), where that is
+// certain without parsing it: XML begins with '<' after white space (or a UTF-8 byte order mark),
+// and allows no control character but tab, line feed and carriage return anywhere. Empty when
+// only the parser can tell.
+std::string TextFault(const uint8_t* text, size_t size, const char* where)
+{
+    const size_t length = size_t(std::find(text, text + size, uint8_t(0)) - text);
+    size_t start = length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    while (start < length && (text[start] == ' ' || text[start] == '\t' || text[start] == '\n' || text[start] == '\r'))
+        ++start;
+    if (start == length)
+        return length == size
+                   ? "no text"
+                   : "no text before the zero byte at " + std::string(where) + " offset " + std::to_string(length);
+    if (text[start] != '<')
+        return "it does not begin with '<' (" + std::string(where) + " offset " + std::to_string(start) + " holds " +
+               HexBytes(text + start, std::min<size_t>(8, length - start)) + ")";
+    const auto control =
+        std::find_if(text, text + length, [](uint8_t c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; });
+    if (control != text + length)
+        return "byte " + Escape(control, 1) + " at " + where + " offset " + std::to_string(control - text) +
+               " is a character XML does not allow";
+    return std::string();
+}
+
+// Sixteen bytes that differ from the container magic in a few places only.
+bool IsNearMagic(const std::vector<uint8_t>& file)
+{
+    if (file.size() < scd::SCD_MAGIC_SIZE)
+        return false;
+    size_t differing = 0;
+    for (size_t i = 0; i < scd::SCD_MAGIC_SIZE; ++i)
+        differing += file[i] != scd::g_abMagic[i];
+    return differing <= 4;
+}
+
+// The module reads a file without the whole container header as plain text and hands it to the
+// parser; a container cut short or with a damaged magic ends there too.
+int ReportPlain(const std::string& path, const std::vector<uint8_t>& file, std::ostream& report, SConsole& console)
+{
+    const bool cutContainer = file.size() >= scd::SCD_MAGIC_SIZE && scd::HasMagic(file.data());
+    const bool damagedMagic = !cutContainer && IsNearMagic(file);
+    if (cutContainer)
         WriteField(report, "form",
                    "plain: it begins with the container magic but is shorter than the 40-byte "
                    "header, so the module reads it as plain");
@@ -95,10 +137,24 @@ int ReportPlain(const std::string& path, const std::vector<uint8_t>& file, std::
         WriteField(report, "form", "plain (no container magic)");
     if (file.size() >= 4 && InstallToolBox::LoadLe32(file.data()) == InstallToolBox::RECORD_FILE_MAGIC)
         WriteField(report, "note", "it begins with the record-file magic: try 'submca-inspect records " + path + "'");
+    else if (damagedMagic)
+        WriteField(report, "note",
+                   "the first 16 bytes are close to the container magic: a container whose magic "
+                   "was damaged, which the module can no longer decipher");
     NoteEmbeddedZero(report, file.data(), file.size());
+    const std::string fault = TextFault(file.data(), file.size(), "file");
+    if (!fault.empty()) {
+        const std::string what = cutContainer
+                                     ? "a container cut short to " + Bytes(file.size()) + " (its header alone takes 40)"
+                                 : damagedMagic ? "a container whose magic was damaged, read as plain text"
+                                                : std::string("not XML");
+        WriteField(report, "result", "rejected: the update reads it as plain text and fails to parse it");
+        return Fail(console, INSPECT_REJECTED, path,
+                    what + ": " + fault + "; the update rejects it (" + Hex32(HR_NOT_WELL_FORMED) + ")");
+    }
     WriteField(report, "result",
-               "nothing to decode; the module reads this file as it is and enciphers it "
-               "when the update has read it");
+               "nothing to decode; the module reads this file as it is and enciphers it when the update has read "
+               "it; whether the update accepts the XML only 'submca-inspect check' tells");
     return INSPECT_OK;
 }
 
@@ -181,7 +237,7 @@ int Decode(const SInvocation& invocation, SConsole& console)
     if (!ChooseDestination(invocation, false, destination, status, console))
         return status;
     std::vector<uint8_t> file;
-    if (!ReadInput(path, file, status, console))
+    if (!ReadInputFile(console, path, MAX_CONTROL_FILE, file, status))
         return status;
 
     // Standard output carries the XML unless it goes to a file; the report then moves aside.
@@ -190,7 +246,7 @@ int Decode(const SInvocation& invocation, SConsole& console)
     if (file.empty())
         return Fail(console, INSPECT_REJECTED, path, "empty file (0 bytes): the module has no content to read");
     if (file.size() < scd::SCD_HEADER_SIZE || !scd::HasMagic(file.data()))
-        return ReportPlain(path, file, report);
+        return ReportPlain(path, file, report, console);
 
     ReportContainer(file, report);
     std::vector<uint8_t> content;
@@ -210,6 +266,15 @@ int Decode(const SInvocation& invocation, SConsole& console)
     // The content ends with the zero byte that the module adds to the plain file.
     content.pop_back();
     NoteEmbeddedZero(report, content.data(), content.size());
+    const std::string fault = TextFault(content.data(), content.size(), "content");
+    if (!fault.empty())
+        return Fail(console, INSPECT_REJECTED, path,
+                    "the deciphered content is not XML: " + fault +
+                        "; the body was damaged or altered, and the update rejects it (" + Hex32(HR_NOT_WELL_FORMED) +
+                        ")");
+    WriteField(report, "integrity",
+               "not checked: the container carries no checksum, so an altered body deciphers to other "
+               "bytes without notice; only 'submca-inspect check' tells whether the update accepts them");
     if (!Deliver(destination, content, status, console))
         return status;
     WriteField(report, "content", Bytes(content.size()) + " of plain text written to " + destination.Describe());
@@ -224,7 +289,7 @@ int Encipher(const SInvocation& invocation, SConsole& console)
     if (!ChooseDestination(invocation, true, destination, status, console))
         return status;
     std::vector<uint8_t> content;
-    if (!ReadInput(path, content, status, console))
+    if (!ReadInputFile(console, path, MAX_CONTROL_FILE, content, status))
         return status;
 
     std::ostream& report = console.out;

@@ -100,11 +100,12 @@ public:
     std::unique_ptr<SElement> Run();
 
 private:
-    bool Fail(const std::string& reason)
+    bool Fail(const std::string& reason, bool toolLimit = false)
     {
         if (m_failed)
             return false;
         m_failed = true;
+        m_error.toolLimit = toolLimit;
         m_error.line = 1;
         m_error.column = 1;
         for (size_t i = 0; i < m_pos && i < m_text.size(); ++i) {
@@ -266,7 +267,8 @@ bool CParser::ReadMisc(bool& progressed)
             return false;
     } else if (StartsWith("<!DOCTYPE")) {
         return Fail("document type declarations are not accepted (they bring entity definitions and "
-                    "external entities)");
+                    "external entities)",
+                    true);
     }
     progressed = m_pos != start;
     return true;
@@ -275,7 +277,7 @@ bool CParser::ReadMisc(bool& progressed)
 bool CParser::ReadStartTag(std::vector<SElement*>& stack, std::unique_ptr<SElement>& root)
 {
     if (stack.size() >= MAX_NESTING_DEPTH)
-        return Fail("elements nested more than " + std::to_string(MAX_NESTING_DEPTH) + " deep");
+        return Fail("elements nested more than " + std::to_string(MAX_NESTING_DEPTH) + " deep", true);
     ++m_pos;
     auto element = std::make_unique<SElement>();
     if (!ReadName(element->name, "an element name after '<'"))
@@ -400,7 +402,7 @@ bool CParser::ReadCData(SElement& element)
 std::unique_ptr<SElement> CParser::Run()
 {
     if (m_text.size() > MAX_DOCUMENT_SIZE) {
-        Fail("the document is larger than " + std::to_string(MAX_DOCUMENT_SIZE) + " bytes");
+        Fail("the document is larger than " + std::to_string(MAX_DOCUMENT_SIZE) + " bytes", true);
         return nullptr;
     }
     if (!CheckEncoding())
@@ -498,7 +500,7 @@ std::string SElement::Text() const
 std::unique_ptr<SElement> Parse(const uint8_t* text, size_t size, SParseError& error)
 {
     if (size > MAX_DOCUMENT_SIZE) {
-        error = {1, 1, "the document is larger than " + std::to_string(MAX_DOCUMENT_SIZE) + " bytes"};
+        error = {1, 1, "the document is larger than " + std::to_string(MAX_DOCUMENT_SIZE) + " bytes", true};
         return nullptr;
     }
     return CParser(text, size, error).Run();

@@ -39,6 +39,9 @@ struct SParseError {
     size_t line = 0;   // 1-based
     size_t column = 0; // 1-based, in bytes
     std::string reason;
+    // The reader stopped at one of its own bounds (size, depth, a document type declaration),
+    // not at a fault of the document: MSXML may read such a document.
+    bool toolLimit = false;
 };
 
 // Parses a whole document. Null and error filled in when the text is not well-formed or uses

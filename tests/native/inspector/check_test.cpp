@@ -40,6 +40,16 @@ std::string Numbers(const std::string& probability, const std::string& daily, co
            days + "</retryLimitDays><retryFrequencyMinHours>" + hours + "</retryFrequencyMinHours>";
 }
 
+std::string Nested(size_t depth)
+{
+    std::string open, close;
+    for (size_t i = 0; i < depth; ++i) {
+        open += "<n>";
+        close += "</n>";
+    }
+    return open + close;
+}
+
 Bytes ToBytes(const std::string& text)
 {
     return Bytes(text.begin(), text.end());
@@ -243,10 +253,19 @@ TEST_F(CheckTest, EachLoadingRule)
          Document(Product("<control>")),
          1,
          {"rejected: not well-formed XML at line 2, column", "(0x80004005)"}},
-        {"document type declaration",
+        {"document type declaration: the tool's limit, not the update's verdict",
          "<!DOCTYPE scd [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>" + Document().substr(22),
-         1,
-         {"document type declarations are not accepted", "(0x80004005)"}},
+         4,
+         {"verdict:         none: document type declarations are not accepted", "a limit of this tool"}},
+        {"nesting beyond the reader's depth",
+         Document(Product() + Nested(300)),
+         4,
+         {"verdict:         none: elements nested more than 256 deep"}},
+        {"a document beyond the reader's size",
+         Document(Product() + std::string(17 * 1024 * 1024, ' ')),
+         4,
+         {"verdict:         none: the document is larger than 16777216 bytes at line 1, column 1: a limit of this "
+          "tool, not a verdict of the module"}},
         {"text after a zero byte is not read",
          Document() + std::string(1, '\0') + "<junk",
          0,
@@ -265,6 +284,10 @@ TEST_F(CheckTest, EachLoadingRule)
             const std::string verdict = lines.back().substr(lines.back().find("rejected: ") + 10);
             EXPECT_EQ(result.err,
                       "submca-inspect: " + PathOf("SCD.xml") + ": the update rejects the file: " + verdict + "\n");
+        } else if (test.status == 4) {
+            EXPECT_EQ(Lines(result.err).size(), 1u);
+            EXPECT_TRUE(Contains(result.err, "a limit of this tool, not a verdict of the module (see 'submca-inspect "
+                                             "--help')\n"));
         } else {
             EXPECT_EQ(result.err, "");
         }
@@ -325,12 +348,23 @@ TEST_F(CheckTest, EncipheredFileIsDecipheredFirst)
     EXPECT_TRUE(Contains(same.out, "form:            plain XML"));
     EXPECT_EQ(ListedControls(result.out), ListedControls(same.out));
 
-    // A stored length beyond the body: the container is refused before any XML is read.
-    const Bytes damaged = EncodeContainer(kDataKey, 1000, Bytes(16, 0));
-    const SResult refused = Inspect({"check", Write("damaged.xml", damaged)});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(Contains(refused.err, "damaged container")) << refused.err;
-    EXPECT_FALSE(Contains(refused.out, "verdict"));
+    // What the container itself makes the update fail with, before any XML is read: a stored
+    // length beyond the body, a header without body, an empty file.
+    const struct {
+        Bytes file;
+        std::string verdict;
+    } refused[] = {
+        {EncodeContainer(kDataKey, 1000, Bytes(16, 0)),
+         "rejected: damaged container, left on disk as it is (see 'submca-inspect scd') (0x80070570)"},
+        {EncodeContainer(kDataKey, 1, Bytes()), "rejected: no content: the update has nothing to read (0x800700E8)"},
+        {Bytes(), "rejected: no content: the update has nothing to read (0x800700E8)"},
+    };
+    for (const auto& c : refused) {
+        const SResult result = Inspect({"check", Write("damaged.xml", c.file)});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(Lines(result.out).back(), "verdict:         " + c.verdict);
+        EXPECT_TRUE(Contains(result.err, "the update rejects the file: " + c.verdict.substr(10))) << result.err;
+    }
 }
 
 TEST_F(CheckTest, ExitStatusesAndStreams)

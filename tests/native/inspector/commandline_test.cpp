@@ -2,6 +2,7 @@
 // statuses and output streams.
 #include <sstream>
 
+#include "exports/version.h"
 #include "inspector.h"
 #include "support.h"
 
@@ -55,6 +56,12 @@ TEST_F(CommandLineTest, HelpExplainsEveryCommandWithAnExample)
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out, scd.out);
     }
+    // "help help" answers with the overview, which says how to ask for help.
+    const SResult helpHelp = Inspect({"help", "help"});
+    EXPECT_EQ(helpHelp.status, 0);
+    EXPECT_NE(helpHelp.out.find("       submca-inspect help [COMMAND]\n"), std::string::npos);
+    EXPECT_EQ(helpHelp.out.find("usage: submca-inspect scd FILE"), std::string::npos);
+
     const SResult records = Inspect({"records", "-h"});
     EXPECT_EQ(records.status, 0);
     EXPECT_EQ(records.out.rfind("usage: submca-inspect records FILE [--force]\n", 0), 0u);
@@ -68,7 +75,9 @@ TEST_F(CommandLineTest, UsageErrorsAreOneLineAndStatusTwo)
     } cases[] = {
         {{}, "no command given (see 'submca-inspect --help')"},
         {{"inspect"}, "unknown command 'inspect' (see 'submca-inspect --help')"},
-        {{"help", "inspect"}, "help takes one command name (see 'submca-inspect --help')"},
+        {{"help", "inspect"}, "help: unknown command 'inspect' (see 'submca-inspect --help')"},
+        {{"help", "scd", "records"}, "help takes one command name (see 'submca-inspect --help')"},
+        {{"--version", "scd"}, "--version takes no argument (see 'submca-inspect --help')"},
         {{"records"}, "records: FILE missing (see 'submca-inspect records --help')"},
         {{"records", "a", "b"}, "records: unexpected argument 'b' (see 'submca-inspect records --help')"},
         {{"records", "a", "--verbose"}, "unknown option '--verbose' for records (see 'submca-inspect records --help')"},
@@ -96,7 +105,7 @@ TEST_F(CommandLineTest, UsageErrorsAreOneLineAndStatusTwo)
 // The executable: its exit statuses, and the decoded content alone on standard output.
 TEST_F(CommandLineTest, ExecutableExitStatusesAndStreams)
 {
-    const std::string plain = "<?xml version=\"1.0\"?>\r\n<scd>\x01\xFF</scd>\n";
+    const std::string plain = "<?xml version=\"1.0\"?>\r\n<scd>\t\xFF</scd>\n";
     const std::string container = Write("SCD.xml", EncodeContainerFor(plain, Bytes(16, 0x42)));
     SResult result = InspectProcess({"scd", container});
     EXPECT_EQ(result.status, 0);
@@ -110,11 +119,13 @@ TEST_F(CommandLineTest, ExecutableExitStatusesAndStreams)
               std::string::npos);
     EXPECT_EQ(Read("plain.xml"), Bytes(plain.begin(), plain.end()));
 
-    const std::string records = Write("SUB_PR_Action.dat", EncodeRecordFile(1, {DwordRecord("COND1:Probe", 0)}));
+    const std::string records =
+        Write("SUB_PR_Action.dat",
+              EncodeRecordFile(2, {DwordRecord("COND1:SUB_PR_Action", 1), DwordRecord("COND1:Probe", 0)}));
     result = InspectProcess({"records", records});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_NE(result.out.find("[1] offset 28, 32-bit value: COND1:Probe = 0 (0x00000000)\n"
+    EXPECT_NE(result.out.find("[2] offset 76, 32-bit value: COND1:Probe = 0 (0x00000000)\n"
                               "    -> condition false at scheduling: \"Probe\" is skipped in the later phases "
                               "(installing)\n"),
               std::string::npos);
@@ -136,6 +147,12 @@ TEST_F(CommandLineTest, ExecutableExitStatusesAndStreams)
     result = InspectProcess({"--help"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, Inspect({"--help"}).out);
+
+    // The version the module's resources carry, so a support engineer can match the two.
+    result = InspectProcess({"--version"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "submca-inspect " SUBMCA_VERSION_TEXT " (Linux)\n");
+    EXPECT_EQ(result.err, "");
 }
 
 // Output that cannot be written (a full disk behind a redirection) is a failure, not success.

@@ -17,7 +17,7 @@ protected:
     Bytes SequenceFile() const
     {
         return EncodeRecordFile(
-            3, {DwordRecord("Install", 1), DwordRecord("COND1:Probe", 0), DwordRecord("COND1:SUB_PR_Action", 1)});
+            3, {DwordRecord("COND1:SUB_PR_Action", 1), DwordRecord("COND1:Probe", 0), DwordRecord("Install", 1)});
     }
 
     // Runs "records" and expects a rejection: status 1 and exactly one line on standard error.
@@ -51,13 +51,52 @@ TEST_F(RecordsTest, SequenceFileListsTheDriversDecisions)
                   "digest:          ok\n"
                   "kind:            per-sequence data file of the custom action driver (sequence \"SUB_PR_Action\")\n"
                   "\n"
-                  "[1] offset 28, 32-bit value: Install = 1 (0x00000001)\n"
-                  "    -> installing: the product was not installed when the sequence was scheduled\n"
+                  "[1] offset 28, 32-bit value: COND1:SUB_PR_Action = 1 (0x00000001)\n"
+                  "    -> condition held at scheduling: \"SUB_PR_Action\" runs in the later phases (installing); "
+                  "\"SUB_PR_Action\" is the sequence's own clean-up action\n"
                   "[2] offset 76, 32-bit value: COND1:Probe = 0 (0x00000000)\n"
                   "    -> condition false at scheduling: \"Probe\" is skipped in the later phases (installing)\n"
-                  "[3] offset 124, 32-bit value: COND1:SUB_PR_Action = 1 (0x00000001)\n"
-                  "    -> condition held at scheduling: \"SUB_PR_Action\" runs in the later phases (installing); "
-                  "\"SUB_PR_Action\" is the sequence's own clean-up action\n");
+                  "[3] offset 124, 32-bit value: Install = 1 (0x00000001)\n"
+                  "    -> installing: the product was not installed when the sequence was scheduled\n");
+}
+
+// The kind of file comes from its records; the name only prompts a hint when the framework
+// would not find the file under it.
+TEST_F(RecordsTest, KindComesFromTheContentNotTheName)
+{
+    const Bytes properties = EncodeRecordFile(2, {DwordRecord("UC:PROP_COUNT", 1), StringRecord("CAWPROP", "1")});
+    const struct {
+        std::string name;
+        Bytes file;
+        std::string kind;
+        std::string hint; // empty: no "name:" line
+    } cases[] = {
+        {"SUB_PR_Action (1).dat", SequenceFile(),
+         "per-sequence data file of the custom action driver (sequence \"SUB_PR_Action\")",
+         "the framework reads this file only as \"SUB_PR_Action.dat\" in the temporary folder, not as "
+         "\"SUB_PR_Action (1).dat\""},
+        {"krvlprop.dat", SequenceFile(),
+         "per-sequence data file of the custom action driver (sequence \"SUB_PR_Action\")",
+         "the framework reads this file only as \"SUB_PR_Action.dat\" in the temporary folder, not as "
+         "\"krvlprop.dat\""},
+        {"sub_pr_action.DAT", SequenceFile(),
+         "per-sequence data file of the custom action driver (sequence \"SUB_PR_Action\")", ""},
+        {"krvlprop - Copy.dat", properties, "shared property file of actions with properties",
+         "the framework reads this file only as \"krvlprop.dat\" in the temporary folder, not as "
+         "\"krvlprop - Copy.dat\""},
+        {"krvlprop.dat", EncodeRecordFile(1, {StringRecord("INSTALLDIR", "C:\\")}),
+         "record file without entries of the framework",
+         "named like the shared property file, but it holds none of that file's own entries"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SResult result = Inspect({"records", Write(c.name, c.file)});
+        EXPECT_EQ(result.status, 0) << result.err;
+        const std::vector<std::string> lines = Lines(result.out);
+        ASSERT_GE(lines.size(), 7u);
+        EXPECT_EQ(lines[5], "kind:            " + c.kind);
+        EXPECT_EQ(lines[6], c.hint.empty() ? std::string() : "name:            " + c.hint);
+    }
 }
 
 TEST_F(RecordsTest, PropertyFileExplainsEveryEntryAndShowsRawValues)
@@ -123,13 +162,14 @@ TEST_F(RecordsTest, FileWrittenByTheCoreStore)
     ASSERT_EQ(written, EncodeRecordFile(3, {StringRecord("Path", "C:\\Temp"), DwordRecord("COND0:Probe", 1),
                                             DwordRecord("Install", 0)}));
 
-    const SResult result = Inspect({"records", Write("Seq.dat", written)});
+    const SResult result = Inspect({"records", Write("Probe.dat", written)});
     EXPECT_EQ(result.status, 0);
     const std::vector<std::string> lines = Lines(result.out);
     ASSERT_EQ(lines.size(), 12u) << result.out;
     EXPECT_EQ(lines[7], "[1] offset 28, string: Path = \"C:\\Temp\"");
     EXPECT_EQ(lines[8], "[2] offset 84, 32-bit value: COND0:Probe = 1 (0x00000001)");
-    EXPECT_EQ(lines[9], "    -> condition held at scheduling: \"Probe\" runs in the later phases (not installing)");
+    EXPECT_EQ(lines[9], "    -> condition held at scheduling: \"Probe\" runs in the later phases (not installing); "
+                        "\"Probe\" is the sequence's own clean-up action");
     EXPECT_EQ(lines[10], "[3] offset 132, 32-bit value: Install = 0 (0x00000000)");
     EXPECT_EQ(lines[11],
               "    -> not installing (removal, repair or change): the later phases call the uninstall operations");
@@ -219,9 +259,9 @@ TEST_F(RecordsTest, DigestMismatchListsOnlyWhenForced)
 
     EXPECT_EQ(Rejected({"records", path, "--force"}, &out),
               "submca-inspect: " + path + ": listed despite the failed check; the module treats the file as missing");
-    EXPECT_NE(out.find("[1] offset 28, 32-bit value: Install = 1 (0x00000001)\n"), std::string::npos);
+    EXPECT_NE(out.find("[1] offset 28, 32-bit value: COND1:SUB_PR_Action = 1 (0x00000001)\n"), std::string::npos);
     EXPECT_NE(out.find("[2] offset 76, "), std::string::npos);
-    EXPECT_NE(out.find("[3] offset 124, 32-bit value: COND1:SUB_PR_Action = 1"), std::string::npos);
+    EXPECT_NE(out.find("[3] offset 124, 32-bit value: Install = 1"), std::string::npos);
 
     // The digest field itself altered.
     Bytes digestAltered = SequenceFile();
@@ -302,10 +342,13 @@ TEST_F(RecordsTest, FilesThatCannotBeRead)
     EXPECT_EQ(result.status, 3);
     EXPECT_EQ(result.err, "submca-inspect: " + m_folder + ": is a folder\n");
 
-    result = Inspect({"records", Write("big.dat", Bytes(4 * 1024 * 1024 + 1, 0))});
-    EXPECT_EQ(result.status, 3);
-    EXPECT_EQ(result.err,
-              "submca-inspect: " + PathOf("big.dat") + ": larger than 4194304 bytes, more than this tool reads\n");
+    // Beyond what the tool lists, the module's own verdict is still known.
+    result = Inspect({"records", Write("big.dat", Bytes(4 * 1024 * 1024 + 1, 0)), "--force"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "submca-inspect: " + PathOf("big.dat") +
+                              ": larger than 4194304 bytes: the module verifies record files of at most 262144 bytes; "
+                              "the module treats the file as missing; this tool lists none that large, even with "
+                              "--force (a limit of the tool)\n");
 }
 
 // Every cut and many altered bytes of a good file: never a crash (the sanitizers watch), and

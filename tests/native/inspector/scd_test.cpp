@@ -1,5 +1,10 @@
 // "scd" against containers built by the independent encoder of support.cpp, and the containers
 // that "scd --encipher" writes, read back independently.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -68,6 +73,9 @@ TEST_F(ScdTest, ContainerDecodesToStandardOutputWithTheReportAside)
                               "whole blocks:    yes (13 blocks of 8 bytes)\n"
                               "large enough:    yes (L = 101 fits the 104 bytes of whole blocks)\n"
                               "terminator:      ok (the content ends in a zero byte)\n"
+                              "integrity:       not checked: the container carries no checksum, so an altered body "
+                              "deciphers to other bytes without notice; only 'submca-inspect check' tells whether "
+                              "the update accepts them\n"
                               "content:         100 bytes of plain text written to standard output\n");
 }
 
@@ -98,30 +106,65 @@ TEST_F(ScdTest, PlainFilesAreReportedAndNotCopied)
                               " (60 bytes)\n"
                               "form:            plain (no container magic)\n"
                               "result:          nothing to decode; the module reads this file as it is and enciphers "
-                              "it when the update has read it\n");
+                              "it when the update has read it; whether the update accepts the XML only "
+                              "'submca-inspect check' tells\n");
     EXPECT_FALSE(Exists("out.xml"));
+}
 
-    // The magic alone, shorter than a header, is still plain for the module.
-    Bytes shortMagic = kMagic;
-    shortMagic.resize(39, 'x');
-    result = Inspect({"scd", Write("short.xml", shortMagic)});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("form:            plain: it begins with the container magic but is shorter than the "
-                              "40-byte header, so the module reads it as plain\n"),
-              std::string::npos);
+// What the update makes of files that are not its control file, told by the exit status: the
+// module reads each as plain text, and the parser refuses it.
+TEST_F(ScdTest, PlainFilesThatCannotBeXmlAreRejected)
+{
+    const Bytes good = EncodeContainerFor(Document(100), kDataKey);
+    std::mt19937 rng(99);
+    Bytes noise(5000000);
+    std::generate(noise.begin(), noise.end(), [&] { return uint8_t(rng()); });
+    noise[0] = 0xA7;
+    Bytes damagedMagic = good;
+    damagedMagic[3] ^= 0x10;
+    Bytes recordFile = EncodeRecordFile(0, {});
+    recordFile.insert(recordFile.end(), {'<', 'a', '>'});
+    const struct {
+        const char* name;
+        Bytes file;
+        std::string message; // after "submca-inspect: <path>: "
+        std::string report;  // a line of the report
+    } cases[] = {
+        {"random bytes", noise, "not XML: it does not begin with '<' (file offset 0 holds A7 ",
+         "result:          rejected: the update reads it as plain text and fails to parse it"},
+        {"container cut to 30 bytes", Bytes(good.begin(), good.begin() + 30),
+         "a container cut short to 30 bytes (its header alone takes 40): it does not begin with '<' (file offset 0 "
+         "holds 52 8B F0 D3 19 6C 7A 4E); the update rejects it (0x80004005)",
+         "form:            plain: it begins with the container magic but is shorter than the 40-byte header, so "
+         "the module reads it as plain"},
+        {"damaged magic", damagedMagic,
+         "a container whose magic was damaged, read as plain text: it does not begin with '<' (file offset 0 holds "
+         "52 8B F0 C3 19 6C 7A 4E); the update rejects it (0x80004005)",
+         "note:            the first 16 bytes are close to the container magic: a container whose magic was "
+         "damaged, which the module can no longer decipher"},
+        {"record file", recordFile, "not XML: it does not begin with '<' (file offset 0 holds 4B 52 56 FE 01)",
+         "note:            it begins with the record-file magic: try 'submca-inspect records "},
+        {"control character", ToBytes("<scd>\x07</scd>"),
+         "not XML: byte \\x07 at file offset 5 is a character XML does not allow; the update rejects it "
+         "(0x80004005)",
+         "form:            plain (no container magic)"},
+        {"white space only", ToBytes(" \r\n\t"), "not XML: no text; the update rejects it (0x80004005)", ""},
+        {"zero byte first", ToBytes(std::string(1, '\0') + "<scd/>"),
+         "not XML: no text before the zero byte at file offset 0; the update rejects it (0x80004005)",
+         "note:            a zero byte at content offset 0 ends the text that the module parses"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SResult result;
+        const std::string path = Write("in.xml", c.file);
+        EXPECT_EQ(Rejected({"scd", path}, &result).rfind("submca-inspect: " + path + ": " + c.message, 0), 0u)
+            << result.err;
+        EXPECT_NE(result.err.find(c.report), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
 
-    // A record file handed to the wrong command, and a zero byte inside the text.
-    Bytes record = EncodeRecordFile(0, {});
-    record.insert(record.end(), {'<', 'a', '>'});
-    result = Inspect({"scd", Write("krvlprop.dat", record)});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_NE(result.err.find("note:            it begins with the record-file magic: try 'submca-inspect records " +
-                              PathOf("krvlprop.dat") + "'\n"),
-              std::string::npos);
-    EXPECT_NE(result.err.find("note:            a zero byte at content offset 5 ends the text that the module "
-                              "parses\n"),
-              std::string::npos);
+    // A UTF-8 byte order mark and white space may come before the first element.
+    EXPECT_EQ(Inspect({"scd", Write("bom.xml", ToBytes("\xEF\xBB\xBF\r\n<scd/>"))}).status, 0);
 }
 
 TEST_F(ScdTest, DamagedContainersAreRefused)
@@ -160,6 +203,22 @@ TEST_F(ScdTest, DamagedContainersAreRefused)
     EXPECT_NE(Rejected({"scd", Write("zero.xml", zeroLength)}, &result).find("the stored length L is 0"),
               std::string::npos);
     EXPECT_NE(result.err.find("stored length L: 0 (invalid: even an empty content stores its terminating zero)\n"),
+              std::string::npos);
+
+    // A changed byte turns its 8-byte block into noise: the first change whose noise holds a
+    // control character, as most do.
+    Bytes flipped;
+    for (uint8_t change = 1; flipped.empty(); ++change) {
+        Bytes candidate = good;
+        candidate[40 + 50] ^= change;
+        const Bytes body = DecodeContainer(candidate).body;
+        if (std::any_of(body.begin() + 48, body.begin() + 56, [](uint8_t c) { return c < 0x09; }))
+            flipped = candidate;
+    }
+    EXPECT_NE(
+        Rejected({"scd", Write("flip.xml", flipped)}, &result).find("the deciphered content is not XML: byte \\x"),
+        std::string::npos);
+    EXPECT_NE(result.err.find("the body was damaged or altered, and the update rejects it (0x80004005)"),
               std::string::npos);
 
     // Another data key deciphers the body into noise without the terminating zero.
@@ -214,7 +273,7 @@ TEST_F(ScdTest, IrregularContainersAreReadWithNotes)
 // What --encipher writes, read back by the independent decoder.
 TEST_F(ScdTest, EncipherWritesTheModulesContainer)
 {
-    for (size_t size : {1u, 7u, 8u, 100u, 127u, 5000u}) {
+    for (size_t size : {2u, 7u, 8u, 100u, 127u, 5000u}) {
         SCOPED_TRACE(size);
         const std::string plain = Document(size);
         const std::string input = Write("plain.xml", ToBytes(plain));
@@ -308,6 +367,52 @@ TEST_F(ScdTest, TheInputIsReplacedOnlyWhenAsked)
     for (const auto& entry : std::filesystem::directory_iterator(m_folder))
         files += entry.path().filename().string().find(".inspect-") != std::string::npos;
     EXPECT_EQ(files, 0u);
+}
+
+// -o writes through a device, a FIFO and a symbolic link, and never puts a regular file in their
+// place; a replaced file keeps its permissions.
+TEST_F(ScdTest, OutputGoesThroughWhatIsNotARegularFile)
+{
+    const std::string plain = Document(100);
+    const std::string input = Write("SCD.xml", EncodeContainerFor(plain, kDataKey));
+    ASSERT_EQ(mkfifo(PathOf("fifo").c_str(), 0600), 0);
+    // Reading and writing, this end never blocks and keeps the FIFO open for the tool's write.
+    const int reader = open(PathOf("fifo").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(mkfifo(PathOf("unread").c_str(), 0600), 0);
+    Write("target.xml", ToBytes("old"));
+    ASSERT_EQ(chmod(PathOf("target.xml").c_str(), 0640), 0);
+    std::filesystem::create_symlink("target.xml", PathOf("link.xml"));
+
+    const struct {
+        std::string out;
+        int status;
+        mode_t type; // what out is afterwards
+        std::string message;
+    } cases[] = {
+        {"/dev/zero", 0, S_IFCHR, ""}, // takes and drops what is written, like /dev/null
+        {PathOf("fifo"), 0, S_IFIFO, ""},
+        {PathOf("link.xml"), 0, S_IFLNK, ""},
+        {PathOf("unread"), 3, S_IFIFO,
+         "submca-inspect: " + PathOf("unread") + ": cannot be written (no program reads from it)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out);
+        const SResult result = Inspect({"scd", input, "-o", c.out});
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_EQ(result.err.empty() ? std::string() : Lines(result.err).back(), c.message);
+        struct stat after;
+        ASSERT_EQ(lstat(c.out.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, c.type);
+    }
+    std::string received(plain.size() + 1, '\0');
+    received.resize(size_t(std::max<ssize_t>(0, read(reader, &received[0], received.size()))));
+    close(reader);
+    EXPECT_EQ(received, plain);
+    EXPECT_EQ(ToText(Read("target.xml")), plain);
+    struct stat target;
+    ASSERT_EQ(stat(PathOf("target.xml").c_str(), &target), 0);
+    EXPECT_EQ(target.st_mode & 07777, 0640u);
 }
 
 TEST_F(ScdTest, UnwritableOutputAndUnreadableInput)
