@@ -24,9 +24,14 @@ if ! $short; then
     "$root/scripts/setup.sh"
 
     step "Building the module (32-bit shipping DLL with the stand-ins and the reference package; 64-bit compile check)"
+    echo "   (a few minutes on a new clone; the whole output goes to build/build-output.log)"
     mkdir -p "$root/build"
-    "$root/scripts/build.sh" >"$root/build/build-output.log" 2>&1 ||
-        { cat "$root/build/build-output.log"; exit 1; }
+    status_file="$root/build/build-status"
+    { "$root/scripts/build.sh" 2>&1; echo $? >"$status_file"; } | tee "$root/build/build-output.log" |
+        awk '/^Building / { print "   " $0; fflush() }
+             /^\[[0-9]+\/[0-9]+\]/ { split(substr($1, 2), n, "/")
+                 if (n[1] % 40 == 0 || n[1] == n[2]) { printf "     %s of %s steps\n", n[1], n[2]; fflush() } }'
+    [ "$(cat "$status_file")" = 0 ] || { tail -n 40 "$root/build/build-output.log"; exit 1; }
     ls -l "$root/build/win32/submca.dll" "$root/build/win64/submca.dll" | awk '{print "   " $5 " bytes  " $9}'
 fi
 
@@ -114,7 +119,7 @@ report() {
 }
 
 is_enciphered() {
-    "$inspect" scd "$1" -o /dev/null 2>/dev/null | grep -q '^form: *enciphered container'
+    "$inspect" scd "$1" 2>&1 >/dev/null | grep -q '^form: *enciphered container'
 }
 
 is_short_form() {
@@ -123,6 +128,26 @@ is_short_form() {
 
 has_detail_lines() {
     krvl_lines "$1" | grep -q 'KRVL: Shutting down the submission service'
+}
+
+# Wine hands back msiexec's result cut to 8 bits.
+exit_code_meaning() {
+    case "$1" in
+    67) echo "1603, ERROR_INSTALL_FAILURE: a step of the installation failed" ;;
+    91) echo "1627, ERROR_FUNCTION_FAILED: Wine's msiexec answers this when a step of the installation failed" ;;
+    *) echo "a Windows Installer error, cut to 8 bits" ;;
+    esac
+}
+
+# The last "Action ended ...: INSTALL. Return value N." line: 1 success, 2 cancelled, 3 failed.
+installer_result() {
+    value=$(tr -d '\r' <"$1" | sed -n 's/^Action ended .*: INSTALL\. Return value \([0-9]*\)\./\1/p' | tail -n 1)
+    case "$value" in
+    1) echo "INSTALL returned 1, success" ;;
+    2) echo "INSTALL returned 2, cancelled" ;;
+    3) echo "INSTALL returned 3, a step failed and the installer rolled back" ;;
+    *) echo "no result in the log" ;;
+    esac
 }
 
 krvl_lines() {
@@ -142,14 +167,23 @@ run_msiexec() { # log-name msiexec-arguments...
     if [ "$status" -eq 0 ]; then
         echo "   msiexec: success"
     else
-        echo "   msiexec: failed (exit code $status); the installer rolled back what it had done"
+        echo "   msiexec: failed, exit code $status ($(exit_code_meaning "$status"))"
     fi
+    echo "   the installer's own result: $(installer_result "$log")"
     lines=$(krvl_lines "$log")
     printf '   KRVL lines of the installer log:\n'
     if [ -n "$lines" ]; then printf '%s\n' "$lines"; else echo "     (none)"; fi
 }
 
 step "Before: what the machine holds"
+cat <<'LEGEND'
+   (An engine configuration reads: name: submission type for product version -> server:port,
+    probability P, magic M. P is the control file's "probability"; M is the number the module
+    draws for the configuration, from 0 to P - 2, or 0 when P is below 2. "-" marks a field the
+    configuration does not hold: the earlier configurations below carry only a server and a type.
+    The engine-wide defaults are keys 262 (startup delay), 384 (maximum submission age) and 385
+    (maximum data store size).)
+LEGEND
 report
 
 step "1. Install: the engine is stopped, its files and SCD.xml installed, its configurations replaced"
@@ -161,6 +195,7 @@ expect "the installation succeeds" [ "$last_status" -eq 0 ]
 expect "both products are registered" [ "$(grep -c '^ProductName=' "$updater/patchrelay-products.txt" 2>/dev/null)" = 2 ]
 expect "the engine holds three new configurations" [ "$(grep -c '^272=' "$engine/vexcore-configs.txt")" = 3 ]
 expect "SCD.xml is enciphered" is_enciphered "$programs/Korvalin/Submission Engine Data/SCD.xml"
+cp "$programs/Korvalin/Submission Engine Data/SCD.xml" "$logs/SCD.xml"
 # What the report shows must be right too: the value the module read and rewrote, and the
 # detail lines that "MsiLogging" 2 lets into the log (both wrong when a view is mixed up).
 expect "ORBSubmissionEngineData is rewritten in its short form" is_short_form \
@@ -188,10 +223,18 @@ step "3. Uninstall"
 run_msiexec uninstall /x "$package"
 report
 
-step "4. Install again, with a late step of the installation failing: everything rolls back"
+step "4. Install again, with a late step of the installation failing"
+echo "   (The installer rolls back its files and registry values and RegisterPR's rollback call removes"
+echo "    the products; nothing undoes UpdateQSN, so the engine keeps the new configurations.)"
 run_msiexec failed-install /i "$package" DEMOFAILURE=1
 report
 
 wineserver -k 2>/dev/null || true
+step "5. What a support engineer reads with submca-inspect"
+echo "   \$ submca-inspect scd SCD.xml -o SCD-plain.xml   (the enciphered control file the installation left)"
+"$inspect" scd "$logs/SCD.xml" -o "$logs/SCD-plain.xml" 2>&1 | sed 's/^/     /' || true
+echo "   \$ submca-inspect check SCD.xml"
+"$inspect" check "$logs/SCD.xml" 2>&1 | sed 's/^/     /' || true
+
 step "Done. Full installer logs: $logs"
 echo "   The stand-ins' journals: $(winpath "$shared") (srsvc-journal.txt), $(winpath "$engine") (vexcore-journal.txt)"
