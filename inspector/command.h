@@ -42,6 +42,7 @@ struct SCommand {
 extern const SCommand g_scdCommand;
 extern const SCommand g_recordsCommand;
 extern const SCommand g_checkCommand;
+extern const SCommand g_logCommand;
 
 // Writes "submca-inspect: <subject>: <message>" (or without the subject when it is empty) as
 // one line to err, after flushing out, and returns status.

@@ -16,6 +16,7 @@ const SCommand* const g_apCommands[] = {
     &g_scdCommand,
     &g_recordsCommand,
     &g_checkCommand,
+    &g_logCommand,
 };
 
 const char OVERVIEW[] = "submca-inspect reads the files that the submca installer module leaves on a machine and\n"
@@ -29,7 +30,8 @@ const char EXIT_STATUSES[] = "Exit status, for every command:\n"
                              "  1  the module would refuse the file or treat it as missing (damaged, cut short,\n"
                              "     wrong kind of file); one line on standard error says why\n"
                              "  2  the command line is wrong\n"
-                             "  3  a file could not be read or written\n";
+                             "  3  a file could not be read or written\n"
+                             "  4  (log) the installation failed because of the module\n";
 
 const SCommand* FindCommand(const std::string& name)
 {

@@ -14,6 +14,7 @@ enum ExitStatus : int {
     INSPECT_REJECTED = 1, // the module would refuse the file or treat it as missing
     INSPECT_USAGE = 2,    // the command line is wrong
     INSPECT_IO_ERROR = 3, // a file could not be read or written, or memory ran out
+    INSPECT_FAILED_BY_MODULE = 4, // log: the installation failed because of the module
 };
 
 // Where a command writes. out takes reports and decoded content; err takes the one-line
