@@ -430,10 +430,10 @@ void CLogAnalysis::CloseCall(long index)
     for (const std::string& begun : call.begun) {
         const std::string where = call.exportName.empty() ? std::string() : " (" + call.exportName + ")";
         if (call.openAtEnd) {
-            m_signs.push_back("the log ends inside \"" + begun + "\"" + where + ": the rest of the call is not in it");
+            m_signs.push_back("the log ends inside \"" + Shown(begun) + "\"" + where + ": the rest of the call is not in it");
         } else {
             call.abnormalEnd = true;
-            m_signs.push_back("\"" + begun + "\" without its (End)" + where +
+            m_signs.push_back("\"" + Shown(begun) + "\" without its (End)" + where +
                               ": the call ended abnormally (a crash, or memory running out)");
             NoteProblem(m_signs.back());
         }
@@ -445,7 +445,7 @@ void CLogAnalysis::CloseCall(long index)
         for (const std::string& ran : call.ran) {
             if (std::find(m_falseAtScheduling.begin(), m_falseAtScheduling.end(), ran) == m_falseAtScheduling.end())
                 continue;
-            m_signs.push_back("\"" + ran + "\" had a false condition in the scheduling call but ran in the " +
+            m_signs.push_back("\"" + Shown(ran) + "\" had a false condition in the scheduling call but ran in the " +
                               call.phase + " call: the data file " + DRIVER_SEQUENCE +
                               ".dat was lost or damaged between the phases, and the later calls took the removal "
                               "side");
@@ -489,16 +489,16 @@ void CLogAnalysis::Finish()
         if (!call.failedDriverAction.empty() && m_failedByModule.empty())
             m_failedByModule = call.failedDriverAction == DRIVER_ACTION
                                    ? "RegisterPR could not reach the updater in its deferred call"
-                                   : "the driver's action \"" + call.failedDriverAction + "\" failed";
+                                   : "the driver's action \"" + Shown(call.failedDriverAction) + "\" failed";
     }
     if (!m_outside.failedDriverAction.empty() && m_failedByModule.empty())
         m_failedByModule = m_outside.failedDriverAction == DRIVER_ACTION
                                ? "RegisterPR could not reach the updater in its deferred call"
-                               : "the driver's action \"" + m_outside.failedDriverAction + "\" failed";
+                               : "the driver's action \"" + Shown(m_outside.failedDriverAction) + "\" failed";
     if (m_failedByModule.empty() && m_firstFailed.call >= 0) {
         const SCall& call = m_calls[size_t(m_firstFailed.call)];
         if (!call.exportName.empty())
-            m_failedByModule = call.exportName + " (action \"" + call.installerAction + "\") failed" +
+            m_failedByModule = call.exportName + " (action \"" + Shown(call.installerAction) + "\") failed" +
                                (call.abnormalEnd ? " after ending abnormally" : "");
     }
     if (m_failedByModule.empty() && m_firstFailed.name.empty() && OverallFailed()) {
