@@ -255,6 +255,8 @@ void CLogAnalysis::OpenAction(const std::string& name, bool scriptOp)
             call.installerAction = name;
             call.exportName = exported;
             call.inScript = inScript;
+            call.afterFailure = !m_failedZero.name.empty() || !m_failedThree.name.empty() ||
+                                !m_failedReported.name.empty();
             m_calls.push_back(call);
             index = long(m_calls.size() - 1);
         } else {
@@ -585,7 +587,7 @@ std::string CLogAnalysis::DescribeCall(const SCall& call) const
     if (!call.phase.empty())
         text += call.phase;
     else if (call.inScript)
-        text += "deferred, rollback or commit";
+        text += call.afterFailure ? "rollback" : "deferred or commit";
     else if (call.installerAction.empty())
         text += "phase not in the log";
     else

@@ -50,6 +50,7 @@ private:
         std::string exportName;      // the module's action, empty while unknown
         std::string phase;           // "immediate", "deferred", "rollback", "commit", or empty
         bool inScript = false;       // run from the installation script
+        bool afterFailure = false;   // opened after an action had failed: the script is the rollback
         bool scheduleOnly = false;   // only queued for the script; the script's call is listed
         bool openAtEnd = false;
         int returnValue = -1;
