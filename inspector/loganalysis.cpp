@@ -23,8 +23,7 @@ const char DRIVER_ACTION[] = "SubmissionEnginePatchRelay";
 const char DRIVER_SEQUENCE[] = "SUB_PR_Action";
 
 // The installer's own actions around the ones it runs; their failure follows another's.
-const char* const WRAPPERS[] = {"INSTALL", "ExecuteAction", "InstallFinalize", "InstallExecute",
-                                "InstallExecuteAgain"};
+const char* const WRAPPERS[] = {"INSTALL", "ExecuteAction", "InstallFinalize", "InstallExecute", "InstallExecuteAgain"};
 const char* const SCRIPT_RUNNERS[] = {"InstallFinalize", "InstallExecute", "InstallExecuteAgain"};
 
 const struct {
@@ -207,7 +206,8 @@ void CLogAnalysis::AddInstallerLine(const std::string& line)
         OpenAction(Field(line, at + 31, ",)"), true);
         return;
     }
-    for (const char* op : {"CustomActionSchedule(Action=", "CustomActionRollback(Action=", "CustomActionCommit(Action="}) {
+    for (const char* op :
+         {"CustomActionSchedule(Action=", "CustomActionRollback(Action=", "CustomActionCommit(Action="}) {
         at = line.find(op);
         if (at == std::string::npos || m_scriptCall < 0)
             continue;
@@ -255,8 +255,8 @@ void CLogAnalysis::OpenAction(const std::string& name, bool scriptOp)
             call.installerAction = name;
             call.exportName = exported;
             call.inScript = inScript;
-            call.afterFailure = !m_failedZero.name.empty() || !m_failedThree.name.empty() ||
-                                !m_failedReported.name.empty();
+            call.afterFailure =
+                !m_failedZero.name.empty() || !m_failedThree.name.empty() || !m_failedReported.name.empty();
             m_calls.push_back(call);
             index = long(m_calls.size() - 1);
         } else {
@@ -379,8 +379,8 @@ void CLogAnalysis::AddModuleLine(const std::string& text)
         }
     }
     const char conditionFalse[] = ": (condition is false)";
-    if (body.size() > sizeof(conditionFalse) && body.compare(body.size() - sizeof(conditionFalse) + 1,
-                                                             std::string::npos, conditionFalse) == 0)
+    if (body.size() > sizeof(conditionFalse) &&
+        body.compare(body.size() - sizeof(conditionFalse) + 1, std::string::npos, conditionFalse) == 0)
         call.falseConditions.push_back(body.substr(0, body.size() - sizeof(conditionFalse) + 1));
     const char failure[] = "Failure in ";
     const size_t returning = body.find(", returning ERROR_INSTALL_FAILURE.");
@@ -432,7 +432,8 @@ void CLogAnalysis::CloseCall(long index)
     for (const std::string& begun : call.begun) {
         const std::string where = call.exportName.empty() ? std::string() : " (" + call.exportName + ")";
         if (call.openAtEnd) {
-            m_signs.push_back("the log ends inside \"" + Shown(begun) + "\"" + where + ": the rest of the call is not in it");
+            m_signs.push_back("the log ends inside \"" + Shown(begun) + "\"" + where +
+                              ": the rest of the call is not in it");
         } else {
             call.abnormalEnd = true;
             m_signs.push_back("\"" + Shown(begun) + "\" without its (End)" + where +
@@ -441,8 +442,7 @@ void CLogAnalysis::CloseCall(long index)
         }
     }
     if (call.phase == "immediate") {
-        m_falseAtScheduling.insert(m_falseAtScheduling.end(), call.falseConditions.begin(),
-                                   call.falseConditions.end());
+        m_falseAtScheduling.insert(m_falseAtScheduling.end(), call.falseConditions.begin(), call.falseConditions.end());
     } else {
         for (const std::string& ran : call.ran) {
             if (std::find(m_falseAtScheduling.begin(), m_falseAtScheduling.end(), ran) == m_falseAtScheduling.end())
@@ -628,8 +628,9 @@ void CLogAnalysis::WriteReport(std::ostream& out) const
     if (m_kind == ELogKind::InstallerLog) {
         WriteField(out, "installation", OverallText());
         if (!m_firstFailed.name.empty())
-            WriteField(out, "failed action", "\"" + Shown(m_firstFailed.name) + "\"" +
-                                                 (m_firstFailed.call >= 0 ? " (the module's)" : " (not the module's)"));
+            WriteField(out, "failed action",
+                       "\"" + Shown(m_firstFailed.name) + "\"" +
+                           (m_firstFailed.call >= 0 ? " (the module's)" : " (not the module's)"));
     }
     std::vector<const SCall*> calls;
     for (const SCall& call : m_calls) {
@@ -637,8 +638,9 @@ void CLogAnalysis::WriteReport(std::ostream& out) const
             calls.push_back(&call);
     }
     if (m_kind == ELogKind::InstallerLog || !calls.empty())
-        WriteField(out, "calls", std::to_string(calls.size() + m_callsNotKept) + " of the module's actions" +
-                                     (m_callsNotKept > 0 ? " (" + std::to_string(calls.size()) + " shown)" : ""));
+        WriteField(out, "calls",
+                   std::to_string(calls.size() + m_callsNotKept) + " of the module's actions" +
+                       (m_callsNotKept > 0 ? " (" + std::to_string(calls.size()) + " shown)" : ""));
 
     std::vector<const SLineMeaning*> explained;
     size_t number = 0;
@@ -685,9 +687,9 @@ void CLogAnalysis::WriteReport(std::ostream& out) const
         break;
     }
     if (Verdict() != EVerdict::FailedByModule && OverallFailed())
-        verdict += m_firstFailed.name.empty()
-                       ? "; the installation failed, and no line shows that the module failed it"
-                       : "; the installation failed in \"" + Shown(m_firstFailed.name) + "\", not because of the module";
+        verdict += m_firstFailed.name.empty() ? "; the installation failed, and no line shows that the module failed it"
+                                              : "; the installation failed in \"" + Shown(m_firstFailed.name) +
+                                                    "\", not because of the module";
     out << "verdict: " << verdict << '\n';
 }
 

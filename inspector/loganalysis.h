@@ -25,8 +25,7 @@ enum class EVerdict {
     FailedByModule = INSPECT_FAILED_BY_MODULE,
 };
 
-class CLogAnalysis
-{
+class CLogAnalysis {
 public:
     CLogAnalysis();
 

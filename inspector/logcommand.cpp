@@ -54,8 +54,8 @@ int RunLog(const SInvocation& invocation, SConsole& console)
     CLogAnalysis analysis;
     CLineReader reader([&analysis](const std::string& line) { analysis.Add(line); });
     std::string reason;
-    if (!ReadFileInPieces(path, [&reader](const uint8_t* data, size_t size) { return reader.Feed(data, size); },
-                          reason))
+    if (!ReadFileInPieces(
+            path, [&reader](const uint8_t* data, size_t size) { return reader.Feed(data, size); }, reason))
         return Fail(console, INSPECT_IO_ERROR, path, reason);
     reader.Finish();
     analysis.Finish();
@@ -74,8 +74,8 @@ int RunLog(const SInvocation& invocation, SConsole& console)
         WriteField(out, "note", "the log ends in the middle of a line; its last line is read as it stands");
     if (facts.longLines > 0)
         WriteField(out, "note",
-                   std::to_string(facts.longLines) + " lines longer than " +
-                       std::to_string(CLineReader::MAX_LINE) + " bytes are read cut at that length");
+                   std::to_string(facts.longLines) + " lines longer than " + std::to_string(CLineReader::MAX_LINE) +
+                       " bytes are read cut at that length");
     analysis.WriteReport(out);
     return int(analysis.Verdict());
 }

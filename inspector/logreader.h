@@ -28,8 +28,7 @@ struct SReaderFacts {
     uint64_t longLines = 0;    // lines longer than MAX_LINE, handed out cut at that length
 };
 
-class CLineReader
-{
+class CLineReader {
 public:
     // The longest line handed out, in bytes; a line is cut there and the rest of it skipped.
     static constexpr size_t MAX_LINE = 64 * 1024;
@@ -60,8 +59,8 @@ private:
     std::string m_head; // the first bytes, until the form is decided
     std::string m_line;
     bool m_lineCut = false;
-    int m_pendingByte = -1;        // the first byte of a UTF-16 unit split between pieces
-    uint32_t m_highSurrogate = 0;  // a high surrogate waiting for its pair
+    int m_pendingByte = -1;       // the first byte of a UTF-16 unit split between pieces
+    uint32_t m_highSurrogate = 0; // a high surrogate waiting for its pair
 };
 
 } // namespace inspector

@@ -22,9 +22,8 @@ std::string Block(int n)
 {
     std::string block;
     for (int i = 0; i < 40; ++i)
-        block += "MSI (s) (F4:A8) [10:00:00:" + std::to_string(i) +
-                 "]: Component: Comp" + std::to_string(n) + "_" + std::to_string(i) +
-                 "; Installed: Absent;   Request: Local;   Action: Local\n";
+        block += "MSI (s) (F4:A8) [10:00:00:" + std::to_string(i) + "]: Component: Comp" + std::to_string(n) + "_" +
+                 std::to_string(i) + "; Installed: Absent;   Request: Local;   Action: Local\n";
     block += "Action start 10:00:01: RegisterPR.\nKRVL: Scheduling (Begin): SubmissionEnginePatchRelay\n"
              "KRVL: Scheduling (End): SubmissionEnginePatchRelay\nAction ended 10:00:01: RegisterPR. Return value 1.\n"
              "Action start 10:00:02: UpdateQSN.\nKRVL (Error): Failed to update QSN config: 0x80070002\n"

@@ -30,8 +30,7 @@ std::string Phase(const std::string& phase, const std::string& end = "End")
 }
 
 // An installation with RegisterPR in all four places, the deferred call's lines given.
-std::string Installation(const std::string& deferred, int deferredReturn, const std::string& after,
-                         int result)
+std::string Installation(const std::string& deferred, int deferredReturn, const std::string& after, int result)
 {
     return "=== Verbose logging started ===\n" + Action("CostInitialize", "") + "Action start 10:00:00: INSTALL.\n" +
            Action("RegisterPR", Phase("Scheduling")) + Action("RegisterPR_Rollback", "") +
@@ -61,8 +60,7 @@ std::string VerdictOf(const SResult& result)
     return lines.empty() ? std::string() : lines.back();
 }
 
-class LogTest : public CScratchTest
-{
+class LogTest : public CScratchTest {
 protected:
     SResult Explain(const std::string& content) { return Inspect({"log", Write("install.log", ToBytes(content))}); }
 };
@@ -74,7 +72,8 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
     const std::string success = Installation(Phase("Deferred"), 1, Action("RegisterPR_Commit", Phase("Commit")), 1);
     const std::string updaterAbsent =
         Installation("KRVL: Deferred (Begin): SubmissionEnginePatchRelay\nKRVL: Deferred (End): "
-                     "SubmissionEnginePatchRelay\n" + kFailure + "\n",
+                     "SubmissionEnginePatchRelay\n" +
+                         kFailure + "\n",
                      0, "", 0) +
         Action("RegisterPR_Rollback", Phase("Rollback"));
     const std::string otherFailure = Installation(Phase("Deferred"), 1, Action("ForceFail", "", 0), 0) +
@@ -86,31 +85,41 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
         std::string verdict;
         std::vector<std::string> parts; // each present in the report
     } cases[] = {
-        {"success", success, 0, "verdict: nothing wrong found",
+        {"success",
+         success,
+         0,
+         "verdict: nothing wrong found",
          {"installation:    succeeded (INSTALL: Return value 1)\ncalls:           3 of the module's actions\n",
           "[1] RegisterPR: action \"RegisterPR\", immediate, Return value 1 (succeeded)\n",
           "[2] RegisterPR: action \"RegisterPR_Deferred\", deferred, Return value 1 (succeeded)\n",
           "[3] RegisterPR: action \"RegisterPR_Commit\", commit, Return value 1 (succeeded)\n"}},
-        {"updater absent, rolled back", updaterAbsent, 4,
+        {"updater absent, rolled back",
+         updaterAbsent,
+         4,
          "verdict: the installation failed because of the module: RegisterPR could not reach the updater in its "
          "deferred call",
          {"failed action:   \"RegisterPR_Deferred\" (the module's)\n",
           "    " + kFailure + "\n        means: RegisterPR could not",
           "[3] RegisterPR: action \"RegisterPR_Rollback\", rollback, Return value 1 (succeeded)\n"}},
-        {"another action failed", otherFailure, 0,
+        {"another action failed",
+         otherFailure,
+         0,
          "verdict: nothing wrong found; the installation failed in \"ForceFail\", not because of the module",
          {"failed action:   \"ForceFail\" (not the module's)\n"}},
         {"UpdateQSN reports a damaged control file",
-         Action("UpdateQSN", "KRVL (Error): Failed to update QSN config: 0x80070570\n"), 1,
+         Action("UpdateQSN", "KRVL (Error): Failed to update QSN config: 0x80070570\n"),
+         1,
          "verdict: the module reported problems (1): KRVL (Error): Failed to update QSN config: 0x80070570",
          {"[1] UpdateQSN: action \"UpdateQSN\", immediate, Return value 1 (succeeded)\n",
           "        check: submca-inspect scd SCD.xml says what is damaged"}},
         {"error line written by a custom action of another name",
-         Action("Apps", "KRVL (Error): Could not find reg key, Error val = 2\n"), 1,
+         Action("Apps", "KRVL (Error): Could not find reg key, Error val = 2\n"),
+         1,
          "verdict: the module reported problems (1): KRVL (Error): Could not find reg key, Error val = 2",
          {"[1] WriteInstalledAppsKey: action \"Apps\", immediate"}},
         {"memory ran out in the deferred call",
-         Installation("KRVL: Deferred (Begin): SubmissionEnginePatchRelay\n", 0, "", 0), 4,
+         Installation("KRVL: Deferred (Begin): SubmissionEnginePatchRelay\n", 0, "", 0),
+         4,
          "verdict: the installation failed because of the module: RegisterPR (action \"RegisterPR_Deferred\") "
          "failed after ending abnormally",
          {"sign: \"Deferred (Begin): SubmissionEnginePatchRelay\" without its (End) (RegisterPR): the call ended "
@@ -120,7 +129,8 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
                               "KRVL: Scheduling (Begin): SUB_PR_Action\nKRVL: Scheduling (End): SUB_PR_Action\n") +
              "Action start 10:00:02: InstallFinalize.\n" + Action("RegisterPR_Deferred", Phase("Deferred")) +
              "Action ended 10:00:03: InstallFinalize. Return value 1.\n",
-         1, "",
+         1,
+         "",
          {"sign: \"SubmissionEnginePatchRelay\" had a false condition in the scheduling call but ran in the deferred "
           "call: the data file SUB_PR_Action.dat was lost"}},
         {"Windows: deferred call from the script, failing",
@@ -134,7 +144,8 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
              "accurate)\nAction ended 10:00:10: InstallFinalize. Return value 3.\n"
              "MSI (s) (F4:A8) [10:00:11:000]: Product: Test -- Installation failed.\n"
              "MSI (s) (F4:A8) [10:00:11:000]: MainEngineThread is returning 1603\n",
-         4, "",
+         4,
+         "",
          {"installation:    failed (MainEngineThread is returning 1603)\n",
           "failed action:   \"RegisterPR_Deferred\" (the module's)\n",
           "[1] RegisterPR: action \"RegisterPR_Deferred\", deferred, no Return value in the log\n"}},
@@ -145,7 +156,8 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
                  log += "CoCreateInstance failed: 0x80040154\n";
              return log;
          }(),
-         1, "",
+         1,
+         "",
          {"kind:            install debug log (KRVMSI<pid>.log), 8-bit text\n",
           "    20 x CoCreateInstance failed: 0x80040154\n        means: the updater's COM classes are not registered",
           "sign: 20 failed attempts to create the updater's objects"}},
@@ -153,7 +165,9 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
          "2026-12-04-05-04-25-123 : submca : 0x0A3C : 0x0B10 : Error : long __thiscall "
          "clfs::update::CUpdate::Initialize(const wchar_t *) : Failed to get cfg mgr: sr = 0x8000FFFF, hr = "
          "0x8007007E\n",
-         1, "", {"kind:            trace file (submca.log)", "    1 x long __thiscall", "means: the engine's"}},
+         1,
+         "",
+         {"kind:            trace file (submca.log)", "    1 x long __thiscall", "means: the engine's"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -235,8 +249,7 @@ TEST(LogReadmeTest, ReadmeShowsTheCommandsTable)
     const size_t at = readme.find(heading);
     ASSERT_NE(at, std::string::npos);
     const std::string table = inspector::MeaningsAsMarkdown();
-    EXPECT_EQ(readme.substr(at + heading.size(), table.size()), table) << "The README's table should read:\n"
-                                                                       << table;
+    EXPECT_EQ(readme.substr(at + heading.size(), table.size()), table) << "The README's table should read:\n" << table;
 
     const size_t section = readme.find("## When things go wrong");
     const std::string faults = readme.substr(section, at - section);
@@ -246,8 +259,8 @@ TEST(LogReadmeTest, ReadmeShowsTheCommandsTable)
          ++match, ++checked) {
         std::string line = std::regex_replace((*match)[1].str(), std::regex("0x\\.\\.\\.|0x8\\.\\.\\."), "0x80000000");
         line = std::regex_replace(line, std::regex(" N$"), " 7");
-        const auto source = line.rfind("KRVL", 0) == 0 ? inspector::ELineSource::InstallerLog
-                                                       : inspector::ELineSource::DebugLog;
+        const auto source =
+            line.rfind("KRVL", 0) == 0 ? inspector::ELineSource::InstallerLog : inspector::ELineSource::DebugLog;
         const inspector::SLineMeaning* meaning = inspector::FindMeaning(source, line);
         ASSERT_NE(meaning, nullptr) << line;
         EXPECT_STRNE(meaning->pszMeaning, "an error line this tool does not know") << line;
