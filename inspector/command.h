@@ -48,6 +48,7 @@ constexpr uint64_t MAX_RECORD_FILE = 4 * 1024 * 1024;
 extern const SCommand g_scdCommand;
 extern const SCommand g_recordsCommand;
 extern const SCommand g_checkCommand;
+extern const SCommand g_logCommand;
 
 // Writes "submca-inspect: <subject>: <message>" (or without the subject when it is empty) as
 // one line to err, after flushing out, and returns status.

@@ -20,6 +20,7 @@ const SCommand* const g_apCommands[] = {
     &g_scdCommand,
     &g_recordsCommand,
     &g_checkCommand,
+    &g_logCommand,
 };
 
 const char OVERVIEW[] = "submca-inspect reads the files that the submca installer module leaves on a machine and\n"
@@ -34,7 +35,8 @@ const char EXIT_STATUSES[] = "Exit status, for every command:\n"
                              "     wrong kind of file); one line on standard error says why\n"
                              "  2  the command line is wrong\n"
                              "  3  a file could not be read or written\n"
-                             "  4  the file is beyond a limit of this tool (below); no verdict on it\n";
+                             "  4  the file is beyond a limit of this tool (below); no verdict on it\n"
+                             "  5  (log) the installation failed because of the module\n";
 
 #if defined(_WIN64)
 const char BUILD[] = "64-bit Windows";

@@ -15,6 +15,10 @@ function(submca_add_inspector core_target)
     add_library(submca_inspect_lib STATIC
         ${dir}/checkcommand.cpp
         ${dir}/commands.cpp
+        ${dir}/logcommand.cpp
+        ${dir}/loganalysis.cpp
+        ${dir}/logmeaning.cpp
+        ${dir}/logreader.cpp
         ${dir}/recordmeaning.cpp
         ${dir}/recordscommand.cpp
         ${dir}/scdcommand.cpp

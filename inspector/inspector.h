@@ -15,6 +15,7 @@ enum ExitStatus : int {
     INSPECT_USAGE = 2,      // the command line is wrong
     INSPECT_IO_ERROR = 3,   // a file could not be read or written, or memory ran out
     INSPECT_TOOL_LIMIT = 4, // the file is beyond a limit of this tool, which gives no verdict on it
+    INSPECT_FAILED_BY_MODULE = 5, // log: the installation failed because of the module
 };
 
 // Where a command writes. out takes reports and decoded content; err takes the one-line

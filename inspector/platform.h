@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
 
 // Whether both paths name one existing file (also through links or other spellings).
 bool IsSameFile(const std::string& first, const std::string& second);
+
+// Hands the file to consume in pieces, from the start, without holding it whole; stops early when
+// consume returns false. Fails for a folder or a file that cannot be opened or read.
+bool ReadFileInPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& consume,
+                      std::string& reason);
 
 // Bytes from the system's cryptographic random source.
 bool GetRandomBytes(uint8_t* buffer, size_t size, std::string& reason);

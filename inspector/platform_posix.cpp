@@ -166,6 +166,33 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
     return true;
 }
 
+bool ReadFileInPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& consume,
+                      std::string& reason)
+{
+    CDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status;
+    if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
+        reason = ReasonFor(errno);
+        return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        reason = "is a folder";
+        return false;
+    }
+    std::vector<uint8_t> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = read(file.Get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            reason = errno == EISDIR ? "is a folder" : "cannot be read (" + ReasonFor(errno) + ")";
+            return false;
+        }
+        if (got == 0 || !consume(buffer.data(), size_t(got)))
+            return true;
+    }
+}
+
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason)
 {
     struct stat target;

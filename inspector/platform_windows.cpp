@@ -167,6 +167,33 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
     return true;
 }
 
+bool ReadFileInPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& consume,
+                      std::string& reason)
+{
+    const std::wstring widePath = Widen(path);
+    if (IsFolder(widePath)) {
+        reason = "is a folder";
+        return false;
+    }
+    // The installer may still be writing the log.
+    const CHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsValid()) {
+        reason = ReasonFor(GetLastError());
+        return false;
+    }
+    std::vector<uint8_t> buffer(1 << 20);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) {
+            reason = "cannot be read (" + ReasonFor(GetLastError()) + ")";
+            return false;
+        }
+        if (got == 0 || !consume(buffer.data(), got))
+            return true;
+    }
+}
+
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason)
 {
     const std::wstring widePath = Widen(path);

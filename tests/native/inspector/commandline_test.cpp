@@ -40,7 +40,7 @@ TEST_F(CommandLineTest, HelpExplainsEveryCommandWithAnExample)
         EXPECT_NE(result.out.find("  submca-inspect scd SCD.xml > plain.xml\n"), std::string::npos);
         EXPECT_NE(result.out.find("  submca-inspect records %TEMP%\\SUB_PR_Action.dat\n"), std::string::npos);
         EXPECT_NE(result.out.find("  check     check a control file SCD.xml"), std::string::npos);
-        EXPECT_EQ(Occurrences(result.out, "\nExample"), 3u);
+        EXPECT_EQ(Occurrences(result.out, "\nExample"), 4u);
         EXPECT_NE(result.out.find("  --force         list what can be read even when the digest does not match\n"),
                   std::string::npos);
         EXPECT_NE(result.out.find("  3  a file could not be read or written\n"), std::string::npos);

@@ -1,0 +1,269 @@
+// "log": excerpts of installer logs as Wine's and Windows' installers write them, in each text
+// form the reader accepts, the inputs it must refuse with one line, and the README's copy of the
+// table of lines.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "logmeaning.h"
+#include "support.h"
+
+using namespace inspecttest;
+
+namespace {
+
+const std::string kFailure = "KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE.";
+
+// What Wine's msiexec writes around one call of an action.
+std::string Action(const std::string& name, const std::string& body, int returnValue = 1)
+{
+    return "Action start 10:00:00: " + name + ".\n" + body + "Action ended 10:00:01: " + name + ". Return value " +
+           std::to_string(returnValue) + ".\n";
+}
+
+std::string Phase(const std::string& phase, const std::string& end = "End")
+{
+    return "KRVL: " + phase + " (Begin): SubmissionEnginePatchRelay\nKRVL: " + phase + " (" + end +
+           "): SubmissionEnginePatchRelay\nKRVL: " + phase + " (Begin): SUB_PR_Action\nKRVL: " + phase +
+           " (End): SUB_PR_Action\n";
+}
+
+// An installation with RegisterPR in all four places, the deferred call's lines given.
+std::string Installation(const std::string& deferred, int deferredReturn, const std::string& after, int result)
+{
+    return "=== Verbose logging started ===\n" + Action("CostInitialize", "") + "Action start 10:00:00: INSTALL.\n" +
+           Action("RegisterPR", Phase("Scheduling")) + Action("RegisterPR_Rollback", "") +
+           Action("RegisterPR_Deferred", "") + Action("RegisterPR_Commit", "") +
+           "Action start 10:00:02: InstallFinalize.\n" + Action("RegisterPR_Deferred", deferred, deferredReturn) +
+           after + "Action ended 10:00:03: InstallFinalize. Return value " + std::to_string(result) +
+           ".\nAction ended 10:00:03: INSTALL. Return value " + std::to_string(result) + ".\n" +
+           "Property(S): ProductName = Test\n";
+}
+
+std::string Utf16(const std::string& text, bool mark)
+{
+    std::string wide = mark ? "\xFF\xFE" : "";
+    for (char c : text)
+        wide += std::string(1, c) + '\0';
+    return wide;
+}
+
+Bytes ToBytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+std::string VerdictOf(const SResult& result)
+{
+    const std::vector<std::string> lines = Lines(result.out);
+    return lines.empty() ? std::string() : lines.back();
+}
+
+class LogTest : public CScratchTest {
+protected:
+    SResult Explain(const std::string& content) { return Inspect({"log", Write("install.log", ToBytes(content))}); }
+};
+
+} // namespace
+
+TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
+{
+    const std::string success = Installation(Phase("Deferred"), 1, Action("RegisterPR_Commit", Phase("Commit")), 1);
+    const std::string updaterAbsent =
+        Installation("KRVL: Deferred (Begin): SubmissionEnginePatchRelay\nKRVL: Deferred (End): "
+                     "SubmissionEnginePatchRelay\n" +
+                         kFailure + "\n",
+                     0, "", 0) +
+        Action("RegisterPR_Rollback", Phase("Rollback"));
+    const std::string otherFailure = Installation(Phase("Deferred"), 1, Action("ForceFail", "", 0), 0) +
+                                     Action("RegisterPR_Rollback", Phase("Rollback"));
+    const struct {
+        const char* name;
+        std::string log;
+        int status;
+        std::string verdict;
+        std::vector<std::string> parts; // each present in the report
+    } cases[] = {
+        {"success",
+         success,
+         0,
+         "verdict: nothing wrong found",
+         {"installation:    succeeded (INSTALL: Return value 1)\ncalls:           3 of the module's actions\n",
+          "[1] RegisterPR: action \"RegisterPR\", immediate, Return value 1 (succeeded)\n",
+          "[2] RegisterPR: action \"RegisterPR_Deferred\", deferred, Return value 1 (succeeded)\n",
+          "[3] RegisterPR: action \"RegisterPR_Commit\", commit, Return value 1 (succeeded)\n"}},
+        {"updater absent, rolled back",
+         updaterAbsent,
+         5,
+         "verdict: the installation failed because of the module: RegisterPR could not reach the updater in its "
+         "deferred call",
+         {"failed action:   \"RegisterPR_Deferred\" (the module's)\n",
+          "    " + kFailure + "\n        means: RegisterPR could not",
+          "[3] RegisterPR: action \"RegisterPR_Rollback\", rollback, Return value 1 (succeeded)\n"}},
+        {"another action failed",
+         otherFailure,
+         0,
+         "verdict: nothing wrong found; the installation failed in \"ForceFail\", not because of the module",
+         {"failed action:   \"ForceFail\" (not the module's)\n"}},
+        {"UpdateQSN reports a damaged control file",
+         Action("UpdateQSN", "KRVL (Error): Failed to update QSN config: 0x80070570\n"),
+         1,
+         "verdict: the module reported problems (1): KRVL (Error): Failed to update QSN config: 0x80070570",
+         {"[1] UpdateQSN: action \"UpdateQSN\", immediate, Return value 1 (succeeded)\n",
+          "        check: submca-inspect scd SCD.xml says what is damaged"}},
+        {"error line written by a custom action of another name",
+         Action("Apps", "KRVL (Error): Could not find reg key, Error val = 2\n"),
+         1,
+         "verdict: the module reported problems (1): KRVL (Error): Could not find reg key, Error val = 2",
+         {"[1] WriteInstalledAppsKey: action \"Apps\", immediate"}},
+        {"memory ran out in the deferred call",
+         Installation("KRVL: Deferred (Begin): SubmissionEnginePatchRelay\n", 0, "", 0),
+         5,
+         "verdict: the installation failed because of the module: RegisterPR (action \"RegisterPR_Deferred\") "
+         "failed after ending abnormally",
+         {"sign: \"Deferred (Begin): SubmissionEnginePatchRelay\" without its (End) (RegisterPR): the call ended "
+          "abnormally"}},
+        {"data file lost after a false condition",
+         Action("RegisterPR", "KRVL: SubmissionEnginePatchRelay: (condition is false)\n"
+                              "KRVL: Scheduling (Begin): SUB_PR_Action\nKRVL: Scheduling (End): SUB_PR_Action\n") +
+             "Action start 10:00:02: InstallFinalize.\n" + Action("RegisterPR_Deferred", Phase("Deferred")) +
+             "Action ended 10:00:03: InstallFinalize. Return value 1.\n",
+         1,
+         "",
+         {"sign: \"SubmissionEnginePatchRelay\" had a false condition in the scheduling call but ran in the deferred "
+          "call: the data file SUB_PR_Action.dat was lost"}},
+        {"Windows: deferred call from the script, failing",
+         "MSI (s) (F4:A8) [10:00:00:000]: Doing action: InstallFinalize\n"
+         "Action start 10:00:00: InstallFinalize.\n"
+         "MSI (s) (F4:A8) [10:00:00:001]: Executing op: ActionStart(Name=RegisterPR_Deferred,,)\n"
+         "MSI (s) (F4:A8) [10:00:00:002]: Executing op: "
+         "CustomActionSchedule(Action=RegisterPR_Deferred,ActionType=1025,Source=BinaryData,Target=RegisterPR,)\n" +
+             Phase("Deferred") + kFailure +
+             "\nCustomAction RegisterPR_Deferred returned actual error code 1603 (note this may not be 100% "
+             "accurate)\nAction ended 10:00:10: InstallFinalize. Return value 3.\n"
+             "MSI (s) (F4:A8) [10:00:11:000]: Product: Test -- Installation failed.\n"
+             "MSI (s) (F4:A8) [10:00:11:000]: MainEngineThread is returning 1603\n",
+         5,
+         "",
+         {"installation:    failed (MainEngineThread is returning 1603)\n",
+          "failed action:   \"RegisterPR_Deferred\" (the module's)\n",
+          "[1] RegisterPR: action \"RegisterPR_Deferred\", deferred, no Return value in the log\n"}},
+        {"debug log of an absent updater",
+         [] {
+             std::string log = "Log started at 10:00:00 on 12/04/26.\n";
+             for (int i = 0; i < 20; ++i)
+                 log += "CoCreateInstance failed: 0x80040154\n";
+             return log;
+         }(),
+         1,
+         "",
+         {"kind:            install debug log (KRVMSI<pid>.log), 8-bit text\n",
+          "    20 x CoCreateInstance failed: 0x80040154\n        means: the updater's COM classes are not registered",
+          "sign: 20 failed attempts to create the updater's objects"}},
+        {"trace",
+         "2026-12-04-05-04-25-123 : submca : 0x0A3C : 0x0B10 : Error : long __thiscall "
+         "clfs::update::CUpdate::Initialize(const wchar_t *) : Failed to get cfg mgr: sr = 0x8000FFFF, hr = "
+         "0x8007007E\n",
+         1,
+         "",
+         {"kind:            trace file (submca.log)", "    1 x long __thiscall", "means: the engine's"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SResult result = Explain(c.log);
+        EXPECT_EQ(result.status, c.status) << result.out;
+        EXPECT_EQ(result.err, "");
+        if (!c.verdict.empty())
+            EXPECT_EQ(VerdictOf(result), c.verdict) << result.out;
+        for (const std::string& part : c.parts)
+            EXPECT_NE(result.out.find(part), std::string::npos) << part << "\n---\n" << result.out;
+    }
+}
+
+TEST_F(LogTest, EveryTextFormGivesTheSameReport)
+{
+    const std::string log = Action("UpdateQSN", "KRVL (Error): Failed to update QSN config: 0x80070002\n");
+    const std::string body = Explain(log).out.substr(Explain(log).out.find("\ninstallation:"));
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string kind;
+        std::string note;
+    } cases[] = {
+        {"8-bit, CR LF", std::regex_replace(log, std::regex("\n"), "\r\n"), "8-bit text", ""},
+        {"UTF-8 mark", "\xEF\xBB\xBF" + log, "8-bit text with a byte-order mark", ""},
+        {"UTF-16LE with mark", Utf16(log, true), "UTF-16LE with a byte-order mark", ""},
+        {"UTF-16LE without mark", Utf16(log, false), "UTF-16LE\n", ""},
+        {"cut in a line", log.substr(0, log.size() - 1), "8-bit text",
+         "note:            the log ends in the middle of a line; its last line is read as it stands\n"},
+        {"cut in a UTF-16 character", Utf16(log, true).substr(0, Utf16(log, true).size() - 1), "UTF-16LE",
+         "note:            the log ends in the middle of a UTF-16 character; the half character is dropped\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SResult result = Explain(c.bytes);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.out.find("kind:            verbose installer log, " + c.kind), std::string::npos)
+            << result.out;
+        EXPECT_NE(result.out.find(c.note), std::string::npos) << result.out;
+        EXPECT_EQ(result.out.substr(result.out.find("\ninstallation:")), body);
+    }
+}
+
+TEST_F(LogTest, InputWithNothingToExplainGetsOneLineAndStatusThree)
+{
+    std::filesystem::create_directory(PathOf("folder.log"));
+    std::string huge = "Action start 10:00:00: CostInitialize.\n" + std::string(200000, 'x') + "\n";
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {PathOf("absent.log"), "no such file"},
+        {PathOf("folder.log"), "is a folder"},
+        {Write("empty.log", {}), "empty file: there is no log to explain"},
+        {Write("mark.log", {0xFF, 0xFE}), "holds no text: there is no log to explain"},
+        {Write("binary.log", {0x4D, 0x5A, 0x90, 0x00, 0x03, 0x00, 0x00, 0x00, 0x04}),
+         "not a text log: the file starts with binary content"},
+        {Write("other.log", ToBytes("=== Verbose logging started ===\n" + Action("InstallFiles", "") + huge)),
+         "no line of the submca module: the log of another product, or of a run in which the module's actions did "
+         "not run"},
+        {Write("notes.txt", ToBytes("shopping list\nmilk\n")),
+         "no line of the submca module, and not an installer log, install debug log or trace"},
+    };
+    for (const auto& c : cases) {
+        const SResult result = InspectProcess({"log", c.path});
+        EXPECT_EQ(result.status, 3) << c.message;
+        EXPECT_EQ(result.err, "submca-inspect: " + c.path + ": " + c.message + "\n");
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+// The README's table is the command's table, and every line the README's fault table sends a
+// support engineer to is one the command explains.
+TEST(LogReadmeTest, ReadmeShowsTheCommandsTable)
+{
+    std::ifstream in(SUBMCA_README);
+    const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string heading = "### Every line, what it means and what to check next\n\n";
+    const size_t at = readme.find(heading);
+    ASSERT_NE(at, std::string::npos);
+    const std::string table = inspector::MeaningsAsMarkdown();
+    EXPECT_EQ(readme.substr(at + heading.size(), table.size()), table) << "The README's table should read:\n" << table;
+
+    const size_t section = readme.find("## When things go wrong");
+    const std::string faults = readme.substr(section, at - section);
+    const std::regex quoted("`((KRVL \\(Error\\): |CoCreateInstance|RegisterProduct or)[^`]+)`");
+    size_t checked = 0;
+    for (auto match = std::sregex_iterator(faults.begin(), faults.end(), quoted); match != std::sregex_iterator();
+         ++match, ++checked) {
+        std::string line = std::regex_replace((*match)[1].str(), std::regex("0x\\.\\.\\.|0x8\\.\\.\\."), "0x80000000");
+        line = std::regex_replace(line, std::regex(" N$"), " 7");
+        const auto source =
+            line.rfind("KRVL", 0) == 0 ? inspector::ELineSource::InstallerLog : inspector::ELineSource::DebugLog;
+        const inspector::SLineMeaning* meaning = inspector::FindMeaning(source, line);
+        ASSERT_NE(meaning, nullptr) << line;
+        EXPECT_STRNE(meaning->pszMeaning, "an error line this tool does not know") << line;
+    }
+    EXPECT_GT(checked, 10u) << "the fault table quotes the lines it sends a reader to";
+}
