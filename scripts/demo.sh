@@ -28,9 +28,12 @@ if ! $short; then
     mkdir -p "$root/build"
     status_file="$root/build/build-status"
     { "$root/scripts/build.sh" 2>&1; echo $? >"$status_file"; } | tee "$root/build/build-output.log" |
-        awk '/^Building / { print "   " $0; fflush() }
-             /^\[[0-9]+\/[0-9]+\]/ { split(substr($1, 2), n, "/")
-                 if (n[1] % 40 == 0 || n[1] == n[2]) { printf "     %s of %s steps\n", n[1], n[2]; fflush() } }'
+        while IFS= read -r line; do
+            case "$line" in
+            Building\ *) echo "   $line" ;;
+            \[*0/*\]*) steps=${line%%]*}; echo "     step ${steps#[}" ;;
+            esac
+        done
     [ "$(cat "$status_file")" = 0 ] || { tail -n 40 "$root/build/build-output.log"; exit 1; }
     ls -l "$root/build/win32/submca.dll" "$root/build/win64/submca.dll" | awk '{print "   " $5 " bytes  " $9}'
 fi
@@ -139,13 +142,14 @@ exit_code_meaning() {
     esac
 }
 
-# The last "Action ended ...: INSTALL. Return value N." line: 1 success, 2 cancelled, 3 failed.
+# The last "Action ended ...: INSTALL. Return value N." line: 1 success, 2 cancelled, 3 failed
+# (Wine writes 0 where Windows writes 3).
 installer_result() {
     value=$(tr -d '\r' <"$1" | sed -n 's/^Action ended .*: INSTALL\. Return value \([0-9]*\)\./\1/p' | tail -n 1)
     case "$value" in
     1) echo "INSTALL returned 1, success" ;;
     2) echo "INSTALL returned 2, cancelled" ;;
-    3) echo "INSTALL returned 3, a step failed and the installer rolled back" ;;
+    0 | 3) echo "INSTALL returned $value, a step failed and the installer rolled back" ;;
     *) echo "no result in the log" ;;
     esac
 }
@@ -201,6 +205,8 @@ cp "$programs/Korvalin/Submission Engine Data/SCD.xml" "$logs/SCD.xml"
 expect "ORBSubmissionEngineData is rewritten in its short form" is_short_form \
     "$(registry_value 'HKLM\Software\Korvalin\InstalledApps' ORBSubmissionEngineData)"
 expect "the module's detail lines reach the installer log" has_detail_lines "$logs/install.log"
+expect "the installer's own result is read from the log" \
+    [ "$(installer_result "$logs/install.log")" = "INSTALL returned 1, success" ]
 
 if $short; then
     step "Uninstall"
@@ -235,6 +241,8 @@ echo "   \$ submca-inspect scd SCD.xml -o SCD-plain.xml   (the enciphered contro
 "$inspect" scd "$logs/SCD.xml" -o "$logs/SCD-plain.xml" 2>&1 | sed 's/^/     /' || true
 echo "   \$ submca-inspect check SCD.xml"
 "$inspect" check "$logs/SCD.xml" 2>&1 | sed 's/^/     /' || true
+echo "   \$ submca-inspect log failed-install.log   (the verbose log of step 4)"
+"$inspect" log "$logs/failed-install.log" 2>&1 | sed 's/^/     /' || true
 
 step "Done. Full installer logs: $logs"
 echo "   The stand-ins' journals: $(winpath "$shared") (srsvc-journal.txt), $(winpath "$engine") (vexcore-journal.txt)"
