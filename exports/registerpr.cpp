@@ -1,7 +1,10 @@
 #include "framework/customaction.h"
+#include "support/coinitialize.h"
 #include "updater/regprcmdlines.h"
 
-#include <objbase.h>
+#include <comdef.h>
+
+#include <optional>
 
 namespace {
 
@@ -12,23 +15,6 @@ namespace {
 // for the sequence's data file, so the deferred call registers the products regardless.
 const wchar_t kInstallCondition[] = L"$vex_refresh.exe.6C1E93A7_B54F_4E28_9D3A_F07B2C61D48E = 3";
 
-// COM for the duration of one call; the action object is destroyed before COM is left.
-class CComApartment {
-public:
-    CComApartment() : m_hResult(CoInitialize(nullptr)) {}
-    CComApartment(const CComApartment&) = delete;
-    CComApartment& operator=(const CComApartment&) = delete;
-    ~CComApartment()
-    {
-        if (SUCCEEDED(m_hResult))
-            CoUninitialize();
-    }
-    bool Entered() const { return SUCCEEDED(m_hResult); }
-
-private:
-    HRESULT m_hResult;
-};
-
 } // namespace
 
 // Registers the component's products with the updater on installation and removes them on
@@ -36,9 +22,14 @@ private:
 // an installation: when the deferred registration cannot reach the updater.
 extern "C" UINT __stdcall RegisterPR(MSIHANDLE hInstall)
 {
-    const CComApartment apartment;
-    if (!apartment.Entered())
+    // COM for the duration of the call, left after the action object is gone. An apartment that
+    // cannot be entered registers nothing and does not fail the installation.
+    std::optional<srLib::CCoInitialize> apartment;
+    try {
+        apartment.emplace(srLib::CCoInitialize::eApartmentThreaded);
+    } catch (const _com_error&) {
         return ERROR_SUCCESS;
+    }
     // Building the action allocates its property store; nothing may unwind into the installer.
     try {
         CRegPRCmdLines action(hInstall, L"SubmissionEnginePatchRelay", kInstallCondition, nullptr);
