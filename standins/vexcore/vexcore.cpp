@@ -16,7 +16,7 @@
 // GetFactory and CreateInstance (0x8001FFFF by default). A failing value operation answers
 // false and changes nothing.
 #include "standins/common/standin.h"
-#include "support/stringimpl.h"
+#include "support/srinterfaces.h"
 #include "update/engineinterfaces.h"
 
 #include <objbase.h>
