@@ -5,7 +5,7 @@
 #include "platform/atlexception.h"
 #include "support/catchconvention.h"
 #include "service/krvresult.h"
-#include "update/tracesite.h"
+#include "service/tracesite.h"
 
 #include <comdef.h>
 

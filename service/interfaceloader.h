@@ -4,8 +4,8 @@
 // check, and creates objects from it; destroying the loader frees the library, so every object
 // created from it must be released first. Nothing is thrown out of a loader: failures are
 // KRVRESULT codes.
-#include "service/library.h"
-#include "service/srinterfaces.h"
+#include "support/library.h"
+#include "support/srinterfaces.h"
 
 #include <cstddef>
 #include <new>

@@ -1,8 +1,8 @@
 #include "service/servicecontrol.h"
 
 #include "support/stringimpl.h"
-#include "update/clfsboundary.h"
-#include "update/tracesite.h"
+#include "service/clfsboundary.h"
+#include "service/tracesite.h"
 
 #include <cstdlib>
 #include <cwchar>

@@ -1,4 +1,4 @@
-#include "update/tracesite.h"
+#include "service/tracesite.h"
 
 #include "support/catchconvention.h"
 #include "support/formatstring.h"

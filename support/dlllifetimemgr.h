@@ -2,8 +2,8 @@
 // The manager behind the module lifetime manager: loads shared-runtime components by full path,
 // once each, creates their objects through "GetFactory", counts the objects of components with
 // a managed factory and unloads a component that has had none for ten minutes.
-#include "service/library.h"
-#include "service/srinterfaces.h"
+#include "support/library.h"
+#include "support/srinterfaces.h"
 #include "service/trustverifier.h"
 #include "support/criticalsection.h"
 #include "support/readerpreferencelock.h"

@@ -1,4 +1,4 @@
-#include "service/library.h"
+#include "support/library.h"
 
 namespace sr {
 

@@ -3,7 +3,7 @@
 // path and creates their objects. Components with a managed factory hand out objects that report
 // their release to the manager; a component whose objects are all gone is unloaded ten minutes
 // later. Slot layout and conventions as in service/srinterfaces.h.
-#include "service/srinterfaces.h"
+#include "support/srinterfaces.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 #include "support/stringimpl.h"
 #include "support/trace.h"
 #include "update/bstr.h"
-#include "update/clfsboundary.h"
+#include "service/clfsboundary.h"
 #include "update/configkeys.h"
 
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #include "update/update.h"
 
-#include "update/clfsboundary.h"
+#include "service/clfsboundary.h"
 #include "update/configkeys.h"
-#include "update/tracesite.h"
+#include "service/tracesite.h"
 
 namespace clfs::update {
 namespace {

@@ -2,7 +2,7 @@
 // The submission engine ("vexcore.dll") as the update drives it: its configuration manager, the
 // configurations and their typed values. Slot numbering and conventions as in
 // service/srinterfaces.h: slots 0 to 2 are IKrvBase's, Reserved<slot> only holds a slot.
-#include "service/srinterfaces.h"
+#include "support/srinterfaces.h"
 
 #include <windows.h>
 

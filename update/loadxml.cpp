@@ -4,7 +4,7 @@
 #include "support/memoryimpl.h"
 #include "support/trace.h"
 #include "update/bstr.h"
-#include "update/clfsboundary.h"
+#include "service/clfsboundary.h"
 #include "update/lasterror.h"
 
 #include <climits>

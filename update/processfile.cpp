@@ -1,9 +1,9 @@
 #include "update/update.h"
 
-#include "update/clfsboundary.h"
+#include "service/clfsboundary.h"
 #include "update/enginecomponent.h"
 #include "update/lasterror.h"
-#include "update/tracesite.h"
+#include "service/tracesite.h"
 
 namespace clfs::update {
 namespace {

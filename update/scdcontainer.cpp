@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "../framework/blowfish.h"
+#include "framework/blowfish.h"
 
 namespace clfs {
 namespace update {

@@ -3,7 +3,7 @@
 #include "support/memoryimpl.h"
 #include "support/krvref.h"
 #include "update/lasterror.h"
-#include "update/tracesite.h"
+#include "service/tracesite.h"
 
 #include <wincrypt.h>
 

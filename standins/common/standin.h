@@ -2,7 +2,7 @@
 // What the shared-runtime stand-ins have in common: their files beside the DLL (UTF-8 text),
 // the journal of the calls they receive, the failure switches a test sets under
 // HKLM\Software\KorvalinStandins\<name>, and the reference-counted objects they hand out.
-#include "service/srinterfaces.h"
+#include "support/srinterfaces.h"
 
 #include <windows.h>
 

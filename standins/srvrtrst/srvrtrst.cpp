@@ -10,7 +10,7 @@
 // "IVerifyTrustBase.VerifyFile"), "FailMatch" (optional) is a part of the journaled call and
 // "FailResult" (optional DWORD) the KRVRESULT returned, 0x8001FFFF by default; a failing
 // VerifyFile answers eVerifyError.
-#include "service/srinterfaces.h"
+#include "support/srinterfaces.h"
 #include "standins/common/standin.h"
 
 #include <new>

@@ -1,5 +1,5 @@
 #pragma once
-#include "service/srinterfaces.h"
+#include "support/srinterfaces.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // The module and the components meet only through slot numbers and identifiers: the interface
 // headers must put every operation in the slot the components use.
-#include "service/srinterfaces.h"
+#include "support/srinterfaces.h"
 #include "support/stringimpl.h"
 #include "tests/standins/harness.h"
 #include "update/engineinterfaces.h"

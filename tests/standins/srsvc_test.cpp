@@ -1,6 +1,6 @@
 // The service host stand-in driven by slot number, in the order in which the service control
 // finds the engine module, unloads it and loads it again.
-#include "service/srinterfaces.h"
+#include "support/srinterfaces.h"
 #include "standinpaths.h"
 #include "tests/standins/harness.h"
 

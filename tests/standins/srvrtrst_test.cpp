@@ -1,6 +1,6 @@
 // The trust-verification stand-in driven by slot number, as a trusted loader prepares the
 // verifier and asks it about the files it is about to load.
-#include "service/srinterfaces.h"
+#include "support/srinterfaces.h"
 #include "standinpaths.h"
 #include "tests/common/process.h"
 #include "tests/standins/harness.h"

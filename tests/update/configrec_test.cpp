@@ -2,7 +2,7 @@
 
 #include "tests/common/tracecapture.h"
 #include "tests/update/harness.h"
-#include "update/clfsboundary.h"
+#include "service/clfsboundary.h"
 
 #include <gtest/gtest.h>
 
