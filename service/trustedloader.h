@@ -1,7 +1,7 @@
 #pragma once
 #include "service/installedapps.h"
 #include "service/interfaceloader.h"
-#include "service/trustverifier.h"
+#include "support/trustverifier.h"
 
 namespace sr {
 

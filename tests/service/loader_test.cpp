@@ -61,40 +61,34 @@ std::wstring CopyComponent(const wchar_t* built, const std::wstring& folder, con
     return path;
 }
 
+// A buffer too small for the directory gives false and the size it needs.
 TEST(SharedRuntimeDirectory, ComesFromInstalledAppsOrTheCommonFilesFolder)
 {
-    struct Case {
+    const std::wstring common = CommonFilesFolder() + L"\\Korvalin Shared";
+    const std::wstring longDirectory = L"C:\\" + std::wstring(297, L'd');
+    const struct {
         const char* what;
         std::optional<std::wstring> value;
-        std::wstring expected;
+        size_t bufferBytes;
+        std::optional<std::wstring> expected;
+        size_t size;
+    } cases[] = {
+        {"plain value", L"C:\\Korvalin\\Shared", 522, L"C:\\Korvalin\\Shared", 38},
+        {"trailing backslashes", L"C:\\Korvalin\\Shared\\\\\\", 522, L"C:\\Korvalin\\Shared", 38},
+        {"empty value", L"", 522, common, (common.size() + 1) * 2},
+        {"no value", std::nullopt, 522, common, (common.size() + 1) * 2},
+        {"300 characters", longDirectory, 522, std::nullopt, 602},
+        {"300 characters, buffer to fit", longDirectory, 602, longDirectory, 602},
     };
-    const std::wstring common = CommonFilesFolder() + L"\\Korvalin Shared";
-    const std::vector<Case> cases = {
-        {"plain value", L"C:\\Korvalin\\Shared", L"C:\\Korvalin\\Shared"},
-        {"trailing backslashes", L"C:\\Korvalin\\Shared\\\\\\", L"C:\\Korvalin\\Shared"},
-        {"empty value", L"", common},
-        {"no value", std::nullopt, common},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testsupport::DeleteKeyTree(testsupport::kInstalledAppsKey);
         if (c.value)
             testsupport::SetString(testsupport::kInstalledAppsKey, L"Shared Runtime", *c.value);
         size_t size = 0;
-        EXPECT_EQ(c.expected, ProviderPath(522, size).value_or(L"<failed>"));
-        EXPECT_EQ((c.expected.size() + 1) * 2, size);
+        EXPECT_EQ(c.expected.value_or(L"<failed>"), ProviderPath(c.bufferBytes, size).value_or(L"<failed>"));
+        EXPECT_EQ(c.size, size);
     }
-    testsupport::DeleteKeyTree(testsupport::kInstalledAppsKey);
-}
-
-TEST(SharedRuntimeDirectory, ReportsTheSizeALongDirectoryNeeds)
-{
-    const std::wstring directory = L"C:\\" + std::wstring(297, L'd');
-    testsupport::SetString(testsupport::kInstalledAppsKey, L"Shared Runtime", directory);
-    size_t size = 0;
-    EXPECT_FALSE(ProviderPath(522, size).has_value());
-    EXPECT_EQ(602u, size);
-    EXPECT_EQ(directory, ProviderPath(602, size).value_or(L"<failed>"));
     EXPECT_FALSE(srKrv::CSRPathProvider::GetPath(nullptr, nullptr));
     testsupport::DeleteKeyTree(testsupport::kInstalledAppsKey);
 }
@@ -243,11 +237,11 @@ TEST(TrustedLoader, LoadsTheServiceHostOnlyWhenTrusted)
         std::string verdict;
     };
     const std::vector<Case> cases = {
-        {"trusted", nullptr, nullptr, false, false, KRV_S_OK, "eVerifyTrusted"},
-        {"refused", nullptr, L"SRSVC.DLL", false, false, KRV_E_NOTTRUSTED, "eVerifyError"},
-        {"host missing", nullptr, nullptr, true, false, KRV_E_FILENOTFOUND, ""},
-        {"verifier missing", nullptr, nullptr, false, true, KRV_E_FILENOTFOUND, ""},
-        {"verifier unprepared", L"ICachedVerifyTrust.Initialize", nullptr, false, false, KRV_E_UNEXPECTED, ""},
+        {"trusted", nullptr, nullptr, false, false, 0x00010000, "eVerifyTrusted"},
+        {"refused", nullptr, L"SRSVC.DLL", false, false, 0x80010303, "eVerifyError"},
+        {"host missing", nullptr, nullptr, true, false, 0x80010300, ""},
+        {"verifier missing", nullptr, nullptr, false, true, 0x80010300, ""},
+        {"verifier unprepared", L"ICachedVerifyTrust.Initialize", nullptr, false, false, 0x8001FFFF, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -5,7 +5,8 @@
 #include "tests/common/registry.h"
 
 #include <gtest/gtest.h>
-#include <objbase.h>
+
+#include <algorithm>
 
 namespace standintest {
 
@@ -53,8 +54,18 @@ void CStandinCopy::Free()
     if (m_hModule)
         FreeLibrary(m_hModule);
     m_hModule = nullptr;
-    m_pfnGetFactory = nullptr;
-    m_pfnGetObjectCount = nullptr;
+}
+
+void* CStandinCopy::Create(const KRVGUID& id)
+{
+    IKrvFactory* factory = nullptr;
+    EXPECT_EQ(KRV_S_OK, m_pfnGetFactory(id, &factory));
+    if (!factory)
+        return nullptr;
+    void* object = nullptr;
+    EXPECT_EQ(KRV_S_OK, CallSlot<KRVRESULT>(factory, 3, &id, &object));
+    Release(factory);
+    return object;
 }
 
 std::string CStandinCopy::ReadText(const std::wstring& name) const
@@ -83,13 +94,18 @@ void CStandinCopy::SetSwitch(const wchar_t* name, DWORD value) const
     testsupport::SetDword(m_sSwitchKey.c_str(), name, value);
 }
 
-std::string GuidText(const KRVGUID& guid)
+bool JournalHolds(const std::vector<std::string>& journal, const std::vector<std::string>& expected)
 {
-    GUID platform;
-    std::memcpy(&platform, &guid, sizeof(platform));
-    wchar_t text[40] = {};
-    StringFromGUID2(platform, text, 40);
-    return testsupport::Narrow(text);
+    auto at = journal.begin();
+    for (const std::string& line : expected) {
+        at = std::find(at, journal.end(), line);
+        if (at == journal.end()) {
+            ADD_FAILURE() << "journal lacks, in its place: " << line;
+            return false;
+        }
+        ++at;
+    }
+    return true;
 }
 
 } // namespace standintest

@@ -3,9 +3,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,7 +23,9 @@ public:
     bool Load();
     void Free();
 
-    PFN_KRV_GETFACTORY GetFactory() const { return m_pfnGetFactory; }
+    // The object its factory creates for the identifier (as object id and interface id), the
+    // factory released at once; null (with a test failure) if either call fails.
+    void* Create(const KRVGUID& id);
     long ObjectCount() const { return m_pfnGetObjectCount(); }
 
     // A file beside the copy.
@@ -61,28 +60,12 @@ Result CallSlot(void* object, size_t slot, Args... args)
     return table[slot](object, args...);
 }
 
-template <class Interface>
-unsigned long Release(Interface* object)
+inline unsigned long Release(void* object)
 {
     return CallSlot<unsigned long>(object, 2);
 }
 
-// The slot in which the compiler placed a virtual operation: a pointer to a virtual member holds
-// one more than the operation's byte offset in the table.
-template <class Method, class Interface>
-size_t SlotOf(Method Interface::*operation)
-{
-    struct Raw {
-        uintptr_t pointer;
-        ptrdiff_t adjustment;
-    };
-    static_assert(sizeof(operation) == sizeof(Raw), "pointer to member function of two words");
-    Raw raw;
-    std::memcpy(&raw, &operation, sizeof(raw));
-    return (raw.pointer - 1) / sizeof(void*);
-}
-
-// The identifier as the registry and the documentation write it, formatted by the platform.
-std::string GuidText(const KRVGUID& guid);
+// Whether the journal holds every line of expected, in that order.
+bool JournalHolds(const std::vector<std::string>& journal, const std::vector<std::string>& expected);
 
 } // namespace standintest

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <regex>
 
 namespace updatetest {
 namespace {
@@ -152,32 +150,9 @@ Lines CEngineState::LinesOf(int config) const
     return lines;
 }
 
-Lines ClfsLines(const std::string& captured)
-{
-    static const std::regex start("(Information|Warning|Error) : ");
-    std::vector<size_t> starts;
-    for (auto it = std::sregex_iterator(captured.begin(), captured.end(), start); it != std::sregex_iterator(); ++it)
-        starts.push_back(static_cast<size_t>(it->position()));
-    starts.push_back(captured.size());
-    Lines lines;
-    for (size_t i = 0; i + 1 < starts.size(); ++i) {
-        const std::string line = captured.substr(starts[i], starts[i + 1] - starts[i]);
-        if (line.find("clfs::") != std::string::npos)
-            lines.push_back(line);
-    }
-    return lines;
-}
-
 bool Contains(const Lines& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-std::string Hex(unsigned long value)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08lX", value);
-    return text;
 }
 
 } // namespace updatetest

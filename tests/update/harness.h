@@ -41,22 +41,6 @@ public:
     std::set<ConfigRec>& Records() { return m_records; }
 };
 
-// The lines of the update's own classes in a captured trace, each "<type> : <message>".
-Lines ClfsLines(const std::string& captured);
-
-inline std::string Info(const std::string& site, const std::string& text)
-{
-    return "Information : " + site + text;
-}
-inline std::string Warning(const std::string& site, const std::string& text)
-{
-    return "Warning : " + site + text;
-}
-inline std::string Error(const std::string& site, const std::string& text)
-{
-    return "Error : " + site + text;
-}
 bool Contains(const Lines& lines, const std::string& line);
-std::string Hex(unsigned long value);
 
 } // namespace updatetest

@@ -1,4 +1,4 @@
-#include "service/trustverifier.h"
+#include "support/trustverifier.h"
 
 #include <utility>
 
