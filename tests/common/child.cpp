@@ -36,17 +36,12 @@ bool RegisterChild(const char* name, ChildFunction function)
 
 std::vector<std::string> RunChildForDebugOutput(const char* name, const std::string& argument)
 {
-    const DebuggedResult result = RunUnderDebugger(ChildCommandLine(name, argument), 60000);
-    return result.debugStrings;
+    return RunUnderDebugger(ChildCommandLine(name, argument), 60000).debugStrings;
 }
 
 ChildResult RunChild(const char* name, const std::string& argument)
 {
-    const ProcessResult result = RunProcess(ChildCommandLine(name, argument), 60000);
-    ChildResult child;
-    child.exitCode = result.exitCode;
-    child.output = result.output;
-    return child;
+    return RunProcess(ChildCommandLine(name, argument), 60000);
 }
 
 bool DispatchChild(int argc, char** argv, int& exitCode)

@@ -1,4 +1,6 @@
 #pragma once
+#include "tests/common/process.h"
+
 #include <string>
 #include <vector>
 
@@ -6,10 +8,7 @@
 // cases that need it fresh run in a new process of the same test executable.
 namespace testsupport {
 
-struct ChildResult {
-    unsigned long exitCode = 0;
-    std::string output; // what the child wrote to its standard output
-};
+using ChildResult = ProcessResult;
 
 using ChildFunction = int (*)(const std::string& argument);
 

@@ -6,7 +6,6 @@ namespace testsupport {
 
 const wchar_t kKorvalinKey[] = L"Software\\Korvalin";
 const wchar_t kInstalledAppsKey[] = L"Software\\Korvalin\\InstalledApps";
-const wchar_t kTraceOptionsKey[] = L"Software\\Korvalin\\Shared Runtime\\Debug\\DebugOutput";
 
 namespace {
 

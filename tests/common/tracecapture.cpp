@@ -13,18 +13,11 @@ namespace supporttest {
 
 std::string ReadSharedUtf16(const std::wstring& path, size_t fromByte)
 {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const std::vector<unsigned char> bytes = testsupport::ReadFileBytes(path);
+    if (fromByte >= bytes.size())
         return std::string();
-    std::vector<char> bytes(GetFileSize(file, nullptr));
-    DWORD got = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(file);
-    if (fromByte >= got)
-        return std::string();
-    return testsupport::Narrow(
-        std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + fromByte), (got - fromByte) / sizeof(wchar_t)));
+    return testsupport::Narrow(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + fromByte),
+                                            (bytes.size() - fromByte) / sizeof(wchar_t)));
 }
 
 CTraceCapture::CTraceCapture()
@@ -35,14 +28,12 @@ CTraceCapture::CTraceCapture()
     m_path = folder + L"\\submca.log";
     // Past the byte-order mark of the new file.
     m_consumed = sizeof(wchar_t);
-    g_DebugOutput.SetOutputToDebugger(0);
-    g_DebugOutput.SetPrependDateTime(0);
-    g_DebugOutput.SetPrependModuleName(0);
-    g_DebugOutput.SetPrependProcessId(0);
-    g_DebugOutput.SetPrependThreadId(0);
+    for (auto set : {&srLib::CDebugOutput::SetOutputToDebugger, &srLib::CDebugOutput::SetPrependDateTime,
+                     &srLib::CDebugOutput::SetPrependModuleName, &srLib::CDebugOutput::SetPrependProcessId,
+                     &srLib::CDebugOutput::SetPrependThreadId, &srLib::CDebugOutput::SetAppendNewLine,
+                     &srLib::CDebugOutput::SetAppendProcessIdToFile})
+        (g_DebugOutput.*set)(0);
     g_DebugOutput.SetPrependType(1);
-    g_DebugOutput.SetAppendNewLine(0);
-    g_DebugOutput.SetAppendProcessIdToFile(0);
     g_DebugOutput.SetModuleName(L"submca");
     g_DebugOutput.SetDirectory(folder.c_str());
     g_DebugOutput.SetOutputToFile(1);

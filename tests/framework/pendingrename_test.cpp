@@ -48,6 +48,7 @@ SUBMCA_CHILD(FixPendingRenames)
     return 0;
 }
 
+// The debugger line is the only sign that the value was written back.
 TEST(PendingRenameRepair, DropsOnlyStrayEmptyStringsWherePairsBegin)
 {
     struct Case {
@@ -55,28 +56,24 @@ TEST(PendingRenameRepair, DropsOnlyStrayEmptyStringsWherePairsBegin)
         std::wstring stored;
         std::wstring expected;
     };
+    const std::wstring wellFormed = List(L"\\??\\A|\\??\\B|\\??\\C||\\??\\D|||");
     const std::vector<Case> cases = {
         {"stray string between pairs", List(L"\\??\\A|\\??\\B||\\??\\C|||"), List(L"\\??\\A|\\??\\B|\\??\\C|||")},
         {"stray string first", List(L"|\\??\\A||\\??\\B|\\??\\C||"), List(L"\\??\\A||\\??\\B|\\??\\C||")},
         {"several strays", List(L"\\??\\A|||||\\??\\B|||"), List(L"\\??\\A||\\??\\B|||")},
+        {"a well-formed list", wellFormed, wellFormed},
+        {"no list", L"", L"<missing>"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        StoreList(c.stored);
-        EXPECT_EQ((std::vector<std::string>{"FixPendingRenameKeyNT was successful"}),
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
+        if (!c.stored.empty())
+            StoreList(c.stored);
+        const std::vector<std::string> repaired = {"FixPendingRenameKeyNT was successful"};
+        EXPECT_EQ(!c.stored.empty() && c.stored != c.expected ? repaired : std::vector<std::string>(),
                   RunChildForDebugOutput("FixPendingRenames"));
         EXPECT_EQ(c.expected, StoredList());
     }
-
-    SCOPED_TRACE("a well-formed list");
-    const std::wstring wellFormed = List(L"\\??\\A|\\??\\B|\\??\\C||\\??\\D|||");
-    StoreList(wellFormed);
-    EXPECT_TRUE(RunChildForDebugOutput("FixPendingRenames").empty());
-    EXPECT_EQ(wellFormed, StoredList());
-
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
-    EXPECT_TRUE(RunChildForDebugOutput("FixPendingRenames").empty());
-    EXPECT_FALSE(GetRaw(kSessionManager, kPending).has_value());
 }
 
 TEST(PendingRenameRepair, DeletesNowOrSchedulesFilesInUse)

@@ -1,4 +1,5 @@
 #include "support/catchconvention.h"
+#include "support/comerrorhandler.h"
 
 #include "tests/common/process.h"
 #include "tests/common/tracecapture.h"
@@ -15,12 +16,15 @@ namespace {
 
 const srLib::CCatchSite kSite = {L"int __thiscall srTest::CSample::Run(void) throw()", L"srTest::CSample::Run(12)"};
 
-// A function that promises not to throw, with a callee that may.
+// A function that promises not to throw, with a callee that may; the COM support types' error
+// is caught where a boundary lists its handler.
 int GuardedRun(const std::function<int()>& callee, CExceptionInfo& info) noexcept
 {
-    return srLib::RunWithCatchConvention(kSite, info, -1, [&] { return callee(); });
+    return srLib::RunUnderHandlers([&] { return callee(); }, srLib::OnBadAlloc(kSite, info, -1),
+                                   srLib::OnAtlException(kSite, info, -1), srLib::OnComError(kSite, info, -1));
 }
 
+// The CCCATCH line is the only trace of an exception that a boundary turned into a failure.
 TEST(CatchConvention, TurnsLibraryExceptionsIntoATracedFailure)
 {
     struct Case {
@@ -36,6 +40,8 @@ TEST(CatchConvention, TurnsLibraryExceptionsIntoATracedFailure)
         {[]() -> int { throw std::bad_array_new_length(); }, -1, CExceptionInfo::eBadAlloc,
          std::string("std::bad_alloc, ") + std::bad_array_new_length().what()},
         {[]() -> int { ATL::AtlThrow(E_OUTOFMEMORY); }, -1, CExceptionInfo::eAtlException, "CAtlException, 0x8007000E"},
+        {[]() -> int { throw _com_error(E_OUTOFMEMORY); }, -1, CExceptionInfo::eComError,
+         "_com_error, " + testsupport::Narrow(_com_error(E_OUTOFMEMORY).ErrorMessage())},
     };
     supporttest::CTraceCapture capture;
     for (const Case& c : cases) {
@@ -43,25 +49,29 @@ TEST(CatchConvention, TurnsLibraryExceptionsIntoATracedFailure)
         CExceptionInfo info;
         EXPECT_EQ(c.result, GuardedRun(c.callee, info));
         EXPECT_EQ(c.code, info.GetCode());
+        const std::string traced = capture.Take();
         if (c.code == CExceptionInfo::eNone) {
-            EXPECT_EQ("", capture.Take());
+            EXPECT_EQ("", traced);
             continue;
         }
         EXPECT_EQ(c.typeAndMessage,
                   testsupport::Narrow(std::wstring(info.GetTypeName()) + L", " + info.GetMessageText()));
         EXPECT_STREQ(L"srTest::CSample::Run(12)", info.GetLocation());
         EXPECT_EQ("Error : int __thiscall srTest::CSample::Run(void) throw() : CCCATCH : " + c.typeAndMessage + "\n",
-                  capture.Take());
+                  traced);
     }
+    CExceptionInfo info;
+    EXPECT_EQ(-1, srLib::RunWithCatchConvention(kSite, info, -1, []() -> int { throw std::bad_alloc(); }));
+    EXPECT_EQ(CExceptionInfo::eBadAlloc, info.GetCode());
 }
 
-// Boundaries with handler tables of their own are built from the same core: the first handler
-// in the list that names the exception answers, and what none names passes on.
+// The first handler in the list that names the exception answers; what none names passes on.
 TEST(CatchConvention, GenericCoreAnswersWithTheFirstMatchingHandler)
 {
     const auto boundary = [](const std::function<HRESULT()>& body) {
         return srLib::RunUnderHandlers(
-            body, srLib::Handle<std::bad_array_new_length>([](const std::bad_array_new_length&) { return E_INVALIDARG; }),
+            body,
+            srLib::Handle<std::bad_array_new_length>([](const std::bad_array_new_length&) { return E_INVALIDARG; }),
             srLib::Handle<std::bad_alloc>([](const std::bad_alloc&) { return E_OUTOFMEMORY; }),
             srLib::Handle<ATL::CAtlException>([](const ATL::CAtlException& caught) { return HRESULT(caught); }));
     };
@@ -70,6 +80,9 @@ TEST(CatchConvention, GenericCoreAnswersWithTheFirstMatchingHandler)
     EXPECT_EQ(E_OUTOFMEMORY, boundary([]() -> HRESULT { throw std::bad_alloc(); }));
     EXPECT_EQ(HRESULT(0x80070005), boundary([]() -> HRESULT { ATL::AtlThrow(0x80070005); }));
     EXPECT_THROW(boundary([]() -> HRESULT { throw std::runtime_error("not ours"); }), std::runtime_error);
+    EXPECT_FALSE(srLib::FalseOnOutOfMemory([]() -> bool { throw std::bad_alloc(); }));
+    EXPECT_FALSE(srLib::FalseOnOutOfMemory([]() -> bool { ATL::AtlThrow(E_FAIL); }));
+    EXPECT_TRUE(srLib::FalseOnOutOfMemory([] { return true; }));
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 
 #include "tests/common/registry.h"
 #include "tests/support/allocation.h"
-#include "tests/common/tracecapture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -24,8 +23,6 @@ const wchar_t* const kNames[] = {L"DebugType",       L"OutputToDebugger",  L"Out
                                  L"PrependThreadId", L"PrependProcessId",  L"PrependDateTime", L"PrependModuleName",
                                  L"AppendNewLine",   L"PrependType",       L"ExclusiveModules"};
 const std::vector<DWORD> kDefaults = {0, 1, 0, 1, 1, 1, 1, 1, 1, 1, 0};
-const std::string kNotDword = "Error : int __thiscall srLib::CRegistry::GetNumber(const wchar_t *,unsigned long &) "
-                              "throw() : dwType != REG_DWORD\n";
 
 std::vector<DWORD> Numbers(const CDebugOptions& o)
 {
@@ -68,39 +65,22 @@ TEST_F(DebugOptionsTest, ReadsEveryValueOfItsTypeAndKeepsTheDefaultOtherwise)
     SetString(kOutputKey, L"DebugType", L"3");
     SetRaw(kOutputKey, L"PrependType", REG_QWORD, "\0\0\0\0\0\0\0\0", 8);
     SetDword(kOutputKey, L"Directory", 1);
-    supporttest::CTraceCapture capture;
     EXPECT_EQ(1, options.Load(kBaseKey));
     EXPECT_EQ(kDefaults, Numbers(options));
     EXPECT_TRUE(options.m_strDirectory.empty());
-    EXPECT_EQ(kNotDword
-                  + "Error : int __thiscall srLib::CRegistry::GetString(const wchar_t *,class ATL::CStringT<wchar_t,"
-                    "class ATL::StrTraitATL<wchar_t,class ATL::ChTraitsCRT<wchar_t> > > &) throw() : dwType != "
-                    "REG_SZ\n"
-                  + kNotDword
-                  + "Information : int __thiscall srLib::CRegistry::Open(struct HKEY__ *,const wchar_t *,unsigned "
-                    "long,int) throw() : RegOpenKeyEx() != ERROR_SUCCESS, Modules, 0x00000002\n",
-              capture.Take());
 }
 
 TEST_F(DebugOptionsTest, UnreadableModuleSwitchesOrNoMemoryFailTheLoad)
 {
-    supporttest::CTraceCapture capture;
-    SetString(kModulesKey, L"vexcore", L"1");
     CDebugOptions options;
-    EXPECT_EQ(0, options.Load(kBaseKey));
-    EXPECT_EQ(kNotDword + "Error : CDebugOptions::Load() : mapReg.GetNumber() == FALSE\n", capture.Take());
-
+    SetString(kModulesKey, L"vexcore", L"1");
+    EXPECT_EQ(0, options.Load(kBaseKey)) << "a switch that is not a number";
     DeleteKeyTree(kBaseKey);
     SetDword(kModulesKey, std::wstring(260, L'm').c_str(), 1);
     EXPECT_EQ(0, options.Load(kBaseKey)) << "a name longer than 259 characters";
-    EXPECT_EQ("Error : CDebugOptions::Load() : mapReg.EnumValue() != ERROR_SUCCESS\n", capture.Take());
-
     supporttest::FailAllocationAfter(0);
     EXPECT_EQ(0, options.Load(kBaseKey));
     supporttest::DisarmAllocationFailure();
-    EXPECT_EQ("Error : int __thiscall srKrv::CDebugOptions::Load(const wchar_t *) throw() : CCCATCH : std::bad_alloc, "
-                  + std::string(std::bad_alloc().what()) + "\n",
-              capture.Take());
 }
 
 TEST(DebugOptionsApply, ModuleSwitchesDecideTheLevel)

@@ -3,7 +3,6 @@
 #include "support/stringimpl.h"
 
 #include "tests/support/allocation.h"
-#include "tests/common/tracecapture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -19,14 +18,11 @@ namespace {
 
 // Calls a virtual slot by its number, as a component outside the module does. On x64 a member
 // function takes its object like a first argument.
-template <class Result, class... Args>
-Result CallSlot(void* object, int slot, Args... args)
+template <class Result, class... Args> Result CallSlot(void* object, int slot, Args... args)
 {
     void** table = *static_cast<void***>(object);
     return reinterpret_cast<Result (*)(void*, Args...)>(table[slot])(object, args...);
 }
-
-const std::string kBadAlloc = std::string(" throw() : CCCATCH : std::bad_alloc, ") + std::bad_alloc().what() + "\n";
 
 TEST(MemoryObject, ReferencesSlotsAndLifetime)
 {
@@ -155,17 +151,12 @@ TEST(StringObject, SlotsReferencesAndLifetime)
 TEST(ReferenceCountedObjects, OutOfMemory)
 {
     const wchar_t* longText = L"a text too long for the string's own small buffer";
-    supporttest::CTraceCapture capture;
     const long before = srKrv::GetObjectCount();
     supporttest::FailAllocationAfter(0);
     EXPECT_EQ(nullptr, CMemoryImpl::CreateMemoryImpl());
     supporttest::FailAllocationAfter(0);
     EXPECT_EQ(nullptr, CStringImpl::CreateStringImpl(longText));
     EXPECT_EQ(before, srKrv::GetObjectCount());
-    EXPECT_EQ("Error : class srKrv::CMemoryImpl *__cdecl srKrv::CMemoryImpl::CreateMemoryImpl(void)" + kBadAlloc
-                  + "Error : class srKrv::CStringImpl *__cdecl srKrv::CStringImpl::CreateStringImpl(const wchar_t *)"
-                  + kBadAlloc,
-              capture.Take());
 
     CStringImpl* string = CStringImpl::CreateStringImpl("before");
     supporttest::FailAllocationAfter(0);
@@ -173,16 +164,11 @@ TEST(ReferenceCountedObjects, OutOfMemory)
     EXPECT_EQ(0, string->GetStringType()) << "left cleared";
     supporttest::FailAllocationAfter(0);
     *string = "a narrow text too long for the small buffer";
+    EXPECT_EQ(0, string->GetStringType());
     string->SetStringA("a narrow text too long for the small buffer");
     supporttest::FailAllocationAfter(0);
     EXPECT_STREQ(L"", string->GetStringW());
     supporttest::DisarmAllocationFailure();
-    const std::string failed = "CStringConvert::Copy() == false\n";
-    EXPECT_EQ("Error : bool __thiscall srKrv::CStringImpl::SetStringW(const wchar_t *) throw() : " + failed
-                  + "Error : class srKrv::CStringImpl &__thiscall srKrv::CStringImpl::operator =(const char *) throw() "
-                    ": " + failed
-                  + "Error : const wchar_t *__thiscall srKrv::CStringImpl::GetStringW(void) throw() const : " + failed,
-              capture.Take());
     string->Release();
 }
 

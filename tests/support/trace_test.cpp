@@ -98,7 +98,6 @@ TEST(DebugOutput, EveryPrefixInOrderAndExactlyOneLineEnd)
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
 }
 
-// Changing a part of the name moves an open log file to its new name at once.
 TEST(DebugOutput, TracingLeavesTheThreadsLastErrorAsItWas)
 {
     supporttest::CTraceCapture capture;
@@ -113,6 +112,7 @@ TEST(DebugOutput, TracingLeavesTheThreadsLastErrorAsItWas)
     EXPECT_NE(std::string::npos, capture.Take().find("is opened by this line"));
 }
 
+// Changing a part of the name moves an open log file to its new name at once.
 TEST(DebugOutput, RenamingSettersMoveTheOpenFile)
 {
     const std::wstring first = MakeScratchFolder(L"trace-rename-first");
@@ -231,11 +231,6 @@ TEST_F(TraceOptionsTest, WhatTheOptionsLetThrough)
         {"exclusive, listed in another case",
          [&] { BareOptions(3); SetDword(kOutputKey, L"ExclusiveModules", 1); SetDword(kModulesKey, L"SUBMCA", 1); },
          "error"},
-        {"exclusive, not listed",
-         [&] { BareOptions(3); SetDword(kOutputKey, L"ExclusiveModules", 1); SetDword(kModulesKey, L"vexcore", 1); },
-         ""},
-        {"switched off while others trace",
-         [&] { BareOptions(3); SetDword(kModulesKey, L"submca", 0); SetDword(kModulesKey, L"vexcore", 1); }, ""},
         {"an unreadable switch of another module", [&] { BareOptions(1); SetString(kModulesKey, L"vexcore", L"1"); },
          ""},
     };
