@@ -1,7 +1,7 @@
 #pragma once
 #include "service/installedapps.h"
 #include "service/interfaceloader.h"
-#include "support/trustverifier.h"
+#include "service/trustverifier.h"
 
 namespace sr {
 

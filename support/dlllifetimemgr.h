@@ -4,7 +4,7 @@
 // a managed factory and unloads a component that has had none for ten minutes.
 #include "support/library.h"
 #include "support/srinterfaces.h"
-#include "support/trustverifier.h"
+#include "service/trustverifier.h"
 #include "support/criticalsection.h"
 #include "support/readerpreferencelock.h"
 

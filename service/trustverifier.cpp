@@ -1,4 +1,4 @@
-#include "support/trustverifier.h"
+#include "service/trustverifier.h"
 
 #include <utility>
 
