@@ -1,4 +1,4 @@
-#include "tests/bench/controlfile.h"
+#include "bench/update/controlfile.h"
 
 namespace updatebench {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/bench/msxmlwalk.h"
+#include "bench/update/msxmlwalk.h"
 
 #include <initializer_list>
 

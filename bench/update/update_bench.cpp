@@ -17,9 +17,9 @@
 // Usage: update_bench [--standin-max N] [controls...]   (default sizes 100 1000 10000)
 // Runs inside a Wine prefix of its own: it writes HKLM\Software\Korvalin\InstalledApps.
 #include "buildpaths.h"
-#include "tests/bench/controlfile.h"
-#include "tests/bench/msxmlwalk.h"
-#include "tests/bench/noopengine.h"
+#include "bench/update/controlfile.h"
+#include "bench/update/msxmlwalk.h"
+#include "bench/update/noopengine.h"
 #include "update/update.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "tests/bench/noopengine.h"
+#include "bench/update/noopengine.h"
 
 #include "support/stringimpl.h"
 

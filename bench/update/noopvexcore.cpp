@@ -2,7 +2,7 @@
 // runs through its export without an engine's cost. Besides the two exports of every
 // shared-runtime component it exports GetEngineCounts, through which the benchmark sets what the
 // engine lists as stored and reads what it was asked to do.
-#include "tests/bench/noopengine.h"
+#include "bench/update/noopengine.h"
 
 #include <cstring>
 #include <new>
