@@ -53,11 +53,11 @@ InstallerRun RunMsiexecOnce(const std::wstring& action, const std::wstring& pack
 {
     static int runNumber = 0;
     InstallerRun run;
-    run.logPath = TempFolder() + L"\\submca-" + package + L"-" + ActionName(action, properties) + L"-"
-                  + std::to_wstring(++runNumber) + L".log";
+    run.logPath = TempFolder() + L"\\submca-" + package + L"-" + ActionName(action, properties) + L"-" +
+                  std::to_wstring(++runNumber) + L".log";
     DeleteFileIfAny(run.logPath);
-    const std::wstring commandLine = InstallerProgram() + L" " + action + L" \"" + PackagePath(package) + L"\" /qn /l*v \""
-                                     + run.logPath + L"\" " + properties;
+    const std::wstring commandLine = InstallerProgram() + L" " + action + L" \"" + PackagePath(package) +
+                                     L"\" /qn /l*v \"" + run.logPath + L"\" " + properties;
     // A custom action that faults is ended by Wine's installer as if it had succeeded; only its
     // error channel says so, on the standard error that the installer's processes share with
     // this one. The custom actions reach the installer over RPC, whose errors explain a run that
@@ -108,16 +108,20 @@ InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
     return run;
 }
 
-std::vector<std::string> InstallAndRemove(const std::wstring& name)
+InstallationRuns::~InstallationRuns()
 {
-    const InstallerRun install = Install(name);
-    EXPECT_TRUE(Succeeded(install));
-    EXPECT_FALSE(install.timedOut);
-    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-    const InstallerRun remove = Uninstall(name);
-    EXPECT_TRUE(Succeeded(remove));
-    EXPECT_TRUE(remove.KrvlLines().empty()) << "the package runs the module on installation only";
-    return install.KrvlLines();
+    if (m_installed) {
+        EXPECT_TRUE(Succeeded(Uninstall(m_package)));
+    }
+}
+
+std::vector<std::string> InstallationRuns::Run()
+{
+    const InstallerRun run = m_installed ? Repair(m_package) : Install(m_package);
+    EXPECT_TRUE(Succeeded(run));
+    EXPECT_FALSE(ShowsCrash(run)) << Describe(run);
+    m_installed = m_installed || run.exitCode == 0;
+    return run.KrvlLines();
 }
 
 std::string Describe(const InstallerRun& run)
@@ -146,8 +150,8 @@ testing::AssertionResult Succeeded(const InstallerRun& run)
 bool ShowsCrash(const InstallerRun& run)
 {
     for (const std::string* text : {&run.log, &run.wineOutput})
-        if (text->find("Unhandled exception") != std::string::npos || text->find("page fault") != std::string::npos
-            || text->find("EXCEPTION_") != std::string::npos)
+        if (text->find("Unhandled exception") != std::string::npos || text->find("page fault") != std::string::npos ||
+            text->find("EXCEPTION_") != std::string::npos)
             return true;
     return false;
 }

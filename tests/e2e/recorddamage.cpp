@@ -8,8 +8,6 @@ namespace {
 const wchar_t kSwitchKey[] = L"Software\\SubmcaTest\\Damage";
 }
 
-const wchar_t* const kRecordDamageKinds[4] = {L"missing", L"truncated", L"digest", L"cut"};
-
 RecordDamage::RecordDamage(const wchar_t* file, const wchar_t* kind)
 {
     SetString(kSwitchKey, L"File", file);

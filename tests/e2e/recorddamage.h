@@ -1,7 +1,8 @@
 #pragma once
 
 // Asks the probe DLL's DamageRecordFile action to damage a record file in the temporary folder
-// ("missing", "truncated", "digest", "cut"; see damageprobe.cpp) while the object lives.
+// ("missing", "truncated", "digest", "cut"; see damageprobe.cpp; any other: none) while the object
+// lives.
 namespace testsupport {
 
 class RecordDamage {
@@ -11,8 +12,5 @@ public:
     RecordDamage(const RecordDamage&) = delete;
     RecordDamage& operator=(const RecordDamage&) = delete;
 };
-
-// The damage kinds, each of which leaves a file that its reader treats as lost or cut short.
-extern const wchar_t* const kRecordDamageKinds[4];
 
 } // namespace testsupport

@@ -4,13 +4,11 @@
 
 #include "tests/common/files.h"
 #include "tests/common/registry.h"
-#include "tests/e2e/msiexec.h"
 
 #include <cstdint>
 
 namespace testsupport {
 
-const wchar_t kUpdatePackage[] = L"updateqsn";
 const std::string kEngineModule = "C:\\Program Files\\Korvalin\\Engine\\vexcore.dll";
 const std::string kEarlierEngineState = "[engine]\n384=dword:7\n[config 1]\n256=string:old.example\n"
                                         "[config 2]\n256=string:older.example\n";
@@ -50,7 +48,6 @@ void UpdateQSNFixture::SetUp()
 
 void UpdateQSNFixture::TearDown()
 {
-    Uninstall(kUpdatePackage);
     m_runtime.reset();
     DeleteKeyTree(kKorvalinKey);
 }
@@ -76,18 +73,14 @@ Sections UpdateQSNFixture::EngineState() const
     return ParseSections(std::string(bytes.begin(), bytes.end()));
 }
 
-Lines UpdateQSNFixture::InstallAndRemove() const
-{
-    return testsupport::InstallAndRemove(kUpdatePackage);
-}
-
 void UpdateQSNFixture::ExpectEncipheredOriginal(const Bytes& original) const
 {
     const Bytes file = ReadFileBytes(ControlFile());
     ASSERT_GE(file.size(), clfs::update::scd::SCD_HEADER_SIZE);
     EXPECT_TRUE(clfs::update::scd::HasMagic(file.data())) << "the control file is enciphered";
     std::vector<uint8_t> content;
-    ASSERT_EQ(clfs::update::scd::SCD_READ_DECIPHERED, clfs::update::scd::ReadContent(file.data(), file.size(), content));
+    ASSERT_EQ(clfs::update::scd::SCD_READ_DECIPHERED,
+              clfs::update::scd::ReadContent(file.data(), file.size(), content));
     Bytes expected = original;
     expected.push_back(0);
     EXPECT_EQ(expected, Bytes(content.begin(), content.end()));

@@ -2,6 +2,7 @@
 // What the UpdateQSN tests in the real msiexec share: the shared runtime with the engine running
 // in the service host, the engine's data folder for the control file, and the engine state as
 // the engine stand-in stores it.
+#include "tests/e2e/msiexec.h"
 #include "tests/service/sharedruntime.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +19,7 @@ using Lines = std::vector<std::string>;
 // The engine stand-in's store: "[engine]" or "[config N]" and the value lines below it.
 using Sections = std::map<std::string, Lines>;
 
-extern const wchar_t kUpdatePackage[];    // "updateqsn"
-extern const std::string kEngineModule;   // the engine's path in the service host
+extern const std::string kEngineModule;       // the engine's path in the service host
 extern const std::string kEarlierEngineState; // two configurations and one engine-wide value to keep
 
 Bytes ToBytes(const std::string& text);
@@ -39,9 +39,9 @@ protected:
     void SetEngineState(const std::string& state) const;
     Sections EngineState() const;
 
-    // Installs (the update runs in the installation script) and removes the package; returns the
-    // installation's module lines. The installation must succeed: the update never fails it.
-    Lines InstallAndRemove() const;
+    // Runs the installation (the update runs in its script); returns its module lines. The
+    // installation must succeed: the update never fails it.
+    Lines RunUpdate() { return m_runs.Run(); }
 
     // The control file is enciphered and decodes back to exactly original.
     void ExpectEncipheredOriginal(const Bytes& original) const;
@@ -53,6 +53,7 @@ protected:
     std::wstring m_dataFolder;
 
 private:
+    InstallationRuns m_runs{L"updateqsn"};
     const std::wstring m_folderName;
     const std::wstring m_valueSuffix;
 };

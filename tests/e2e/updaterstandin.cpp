@@ -3,6 +3,7 @@
 #include "buildpaths.h"
 #include "tests/common/files.h"
 #include "tests/common/registry.h"
+#include "tests/e2e/msiexec.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -80,6 +81,24 @@ std::string UpdaterStandIn::Products()
     return ReadTextFile(StandInFile(L"patchrelay-products.txt"));
 }
 
+std::vector<std::string> RegisterPRLines(const std::string& phase)
+{
+    std::vector<std::string> lines;
+    for (const char* action : {"SubmissionEnginePatchRelay", "SUB_PR_Action"})
+        for (const char* end : {" (Begin): ", " (End): "})
+            lines.push_back("KRVL: " + phase + end + action);
+    return lines;
+}
+
+std::vector<std::string> FailedRegistrationLines()
+{
+    return Concat(
+        {RegisterPRLines("Scheduling"),
+         {"KRVL: Deferred (Begin): SubmissionEnginePatchRelay", "KRVL: Deferred (End): SubmissionEnginePatchRelay",
+          "KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE."},
+         RegisterPRLines("Rollback")});
+}
+
 std::vector<std::string> RegistrationCalls()
 {
     const std::string engine = kEngineProduct;
@@ -104,10 +123,13 @@ std::vector<std::string> RemovalCalls()
 
 std::string RegisteredProducts()
 {
-    return "[" + std::string(kEngineProduct) + "]\n"
+    return "[" + std::string(kEngineProduct) +
+           "]\n"
            "ProductName=ORB Submission Engine\nVersion=11.0\nLanguage=KrvAllLanguages\n"
            "DescriptiveName=Korvalin Security Software Update\nAUTOPATCHRELAY=NO\nAUTOPATCHRELAYTYPE=NOISY\n"
-           "[" + std::string(kControlDataProduct) + "]\n"
+           "[" +
+           std::string(kControlDataProduct) +
+           "]\n"
            "ProductName=QELM Submission Control Data\nVersion=11.0\nLanguage=KrvAllLanguages\n"
            "DescriptiveName=Korvalin Security Software Update\nAUTOPATCHRELAY=YES\nAUTOPATCHRELAYTYPE=SILENT\n";
 }

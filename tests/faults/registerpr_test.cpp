@@ -1,8 +1,6 @@
-// RegisterPR in the real msiexec against an updater whose calls fail one at a time: a product the
-// updater refuses is skipped, a property it refuses leaves the rest of the product, and an
-// updater that cannot be created fails the installation and leaves nothing registered. Then the
-// sequence's data file lost or damaged between the calls: the later calls take the installation
-// for a removal, as the driver's data says they must.
+// RegisterPR in the real msiexec against an updater whose calls fail one at a time, and with the
+// sequence's data file damaged before the rollback. Only an updater that cannot be created during
+// the installation's registration fails it.
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
@@ -23,23 +21,7 @@ using Lines = std::vector<std::string>;
 namespace {
 
 const wchar_t kPackage[] = L"registerpr";
-
-Lines PhaseLines(const std::string& phase)
-{
-    Lines lines;
-    for (const char* action : {"SubmissionEnginePatchRelay", "SUB_PR_Action"})
-        for (const char* end : {" (Begin): ", " (End): "})
-            lines.push_back("KRVL: " + phase + end + action);
-    return lines;
-}
-
-Lines Concat(std::initializer_list<Lines> parts)
-{
-    Lines all;
-    for (const Lines& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
+const char kRefused[] = "RegisterProduct or SetProperty failed: 0x80004005";
 
 size_t Count(const Lines& lines, const std::string& text)
 {
@@ -77,26 +59,27 @@ protected:
     UpdaterStandIn m_updater;
 };
 
+// The updater's messages in the install debug log name each product asked for and each refusal.
 TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstallation)
 {
-    const std::string engine = kEngineProduct;
-    const std::string control = kControlDataProduct;
     const std::string description = "DescriptiveName=Korvalin Security Software Update\n";
     struct Case {
         const wchar_t* call;
-        const wchar_t* match;
+        std::wstring match;
         std::string products;
-        size_t failedLines; // "RegisterProduct or SetProperty failed: 0x80004005"
+        size_t refusals;
     };
     const std::vector<Case> cases = {
-        {L"RegisterProduct", L"", "", 2},
-        // The rest of the product is skipped after a refused description.
+        {L"RegisterProduct", Widen(kEngineProduct),
+         Product(kControlDataProduct, "QELM Submission Control Data",
+                 description + "AUTOPATCHRELAY=YES\nAUTOPATCHRELAYTYPE=SILENT\n"),
+         1},
+        // The rest of a product is skipped after a refused description.
         {L"SetProperty", L"DescriptiveName",
          Product(kEngineProduct, "ORB Submission Engine", "") +
              Product(kControlDataProduct, "QELM Submission Control Data", ""),
          2},
-        // Both relay properties refused: their results are not looked at, nothing is logged and the
-        // products stay registered with their descriptions.
+        // Refused relay properties are not looked at: nothing is logged.
         {L"SetProperty", L"AUTOPATCHRELAY",
          Product(kEngineProduct, "ORB Submission Engine", description) +
              Product(kControlDataProduct, "QELM Submission Control Data", description),
@@ -104,114 +87,104 @@ TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstall
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.call) + " " + Narrow(c.match));
-        m_updater.Fail(c.call, c.match);
+        m_updater.Fail(c.call, c.match.c_str());
         const InstallerRun install = Install(kPackage);
         EXPECT_TRUE(Succeeded(install));
         EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-        EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), install.KrvlLines());
+        EXPECT_EQ(Concat({RegisterPRLines("Scheduling"), RegisterPRLines("Deferred"), RegisterPRLines("Commit")}),
+                  install.KrvlLines());
         EXPECT_EQ(c.products, m_updater.Products());
         const Lines debug = DebugLogLines();
-        EXPECT_EQ(c.failedLines, Count(debug, "RegisterProduct or SetProperty failed: 0x80004005"));
-        EXPECT_EQ(1u, Count(debug, "RegisterProduct(ORB Submission Engine, 11.0, KrvAllLanguages, " + engine + ")"));
-        EXPECT_EQ(1u,
-                  Count(debug, "RegisterProduct(QELM Submission Control Data, 11.0, KrvAllLanguages, " + control + ")"));
+        EXPECT_EQ(c.refusals, Count(debug, kRefused));
+        EXPECT_EQ(1u, Count(debug, "RegisterProduct(ORB Submission Engine, 11.0, KrvAllLanguages, " +
+                                       std::string(kEngineProduct) + ")"));
+        EXPECT_EQ(1u, Count(debug, "RegisterProduct(QELM Submission Control Data, 11.0, KrvAllLanguages, " +
+                                       std::string(kControlDataProduct) + ")"));
+        EXPECT_EQ(1u, Count(debug, "SetProperty(" + std::string(kControlDataProduct) +
+                                       ", DescName = Korvalin Security Software Update)"));
         ExpectNoDataFilesLeft();
-
         m_updater.Fail(L"");
         EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
-        EXPECT_EQ("", m_updater.Products());
         DeleteDebugLogs();
     }
 }
 
-TEST_F(RegisterPRFaultTest, GroupRegistryThatCannotBeCreatedFailsTheInstallationAndRegistersNothing)
+// Twenty attempts half a second apart in the deferred call and twenty in the rollback, then 1603.
+TEST_F(RegisterPRFaultTest, UpdaterThatCannotBeCreatedFailsTheInstallationAndRegistersNothing)
 {
-    m_updater.Fail(L"CreateGroupRegistry");
-    const InstallerRun install = Install(kPackage);
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
-    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-    EXPECT_EQ(Concat({PhaseLines("Scheduling"),
-                      {"KRVL: Deferred (Begin): SubmissionEnginePatchRelay",
-                       "KRVL: Deferred (End): SubmissionEnginePatchRelay",
-                       "KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE."},
-                      PhaseLines("Rollback")}),
-              install.KrvlLines());
-    EXPECT_EQ("", m_updater.Products());
-    // Twenty attempts in the deferred call and twenty in the rollback.
-    EXPECT_EQ(40u, Count(DebugLogLines(), "CoCreateInstance failed: 0x80004005"));
-    EXPECT_EQ(0u, Count(DebugLogLines(), "RegisterProduct or SetProperty failed: 0x80004005"));
-    ExpectNoDataFilesLeft();
-}
-
-TEST_F(RegisterPRFaultTest, RefusedUnregistrationNeverFailsARollbackOrARemoval)
-{
-    // A rolled-back installation asks the updater to forget both products; it refuses.
-    m_updater.Fail(L"UnregisterProduct");
-    const InstallerRun install = Install(kPackage, L"FORCEFAIL=1");
-    EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
-    EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-    EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Rollback")}), install.KrvlLines());
-    EXPECT_EQ(Concat({RegistrationCalls(), RemovalCalls()}), m_updater.Journal()) << "both products were asked for";
-    EXPECT_EQ(RegisteredProducts(), m_updater.Products()) << "what the updater refused to forget";
-    ExpectNoDataFilesLeft();
-
-    // The same refusal on removal: the removal succeeds all the same.
-    m_updater.Fail(L"");
-    ASSERT_TRUE(Succeeded(Install(kPackage)));
-    m_updater.Journal();
-    m_updater.Fail(L"UnregisterProduct");
-    const InstallerRun remove = Uninstall(kPackage);
-    EXPECT_TRUE(Succeeded(remove));
-    EXPECT_FALSE(ShowsCrash(remove)) << Describe(remove);
-    EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}), remove.KrvlLines());
-    EXPECT_EQ(RemovalCalls(), m_updater.Journal());
-    ExpectNoDataFilesLeft();
-}
-
-TEST_F(RegisterPRFaultTest, SequenceDataLostAfterSchedulingLeavesTheProductsUnregistered)
-{
-    // Without "Install" the deferred and commit calls run the removal side, which never calls
-    // the updater: the installation succeeds and registers nothing, and no line says why.
-    const auto expectRemovalSideRan = [&](const InstallerRun& install) {
-        EXPECT_TRUE(Succeeded(install));
-        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-        EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Commit")}),
-                  install.KrvlLines());
-        EXPECT_EQ(Lines{}, m_updater.Journal());
-        EXPECT_EQ("", m_updater.Products());
-        EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
-        m_updater.Journal();
+    struct Case {
+        const wchar_t* failCall; // null: the updater's classes are not registered
+        const char* code;
     };
-    for (const wchar_t* kind : kRecordDamageKinds) {
-        SCOPED_TRACE(Narrow(kind));
-        expectRemovalSideRan([&] {
-            const RecordDamage damage(L"SUB_PR_Action.dat", kind);
-            return Install(kPackage);
-        }());
+    for (const Case& c : {Case{nullptr, "0x80040154"}, Case{L"CreateGroupRegistry", "0x80004005"}}) {
+        SCOPED_TRACE(c.code);
+        UpdaterStandIn updater;
+        if (c.failCall)
+            updater.Fail(c.failCall);
+        else
+            updater.Unregister();
+        const InstallerRun install = Install(kPackage);
+        EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
+        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
+        EXPECT_EQ(FailedRegistrationLines(), install.KrvlLines());
+        EXPECT_EQ("", updater.Products());
+        EXPECT_EQ(40u, Count(DebugLogLines(), std::string("CoCreateInstance failed: ") + c.code));
+        EXPECT_EQ(0u, Count(DebugLogLines(), kRefused));
+        ExpectNoDataFilesLeft();
+        DeleteDebugLogs();
+    }
+}
+
+// A removal never fails for the updater: unreachable, or refusing to forget the products.
+TEST_F(RegisterPRFaultTest, RemovalSucceedsWhateverTheUpdaterDoes)
+{
+    for (const wchar_t* call : {L"CreateProductRegistry", L"UnregisterProduct"}) {
+        SCOPED_TRACE(Narrow(call));
+        m_updater.Fail(L"");
+        ASSERT_TRUE(Succeeded(Install(kPackage)));
+        m_updater.Journal();
+        DeleteDebugLogs();
+        m_updater.Fail(call);
+        const InstallerRun remove = Uninstall(kPackage);
+        EXPECT_TRUE(Succeeded(remove));
+        EXPECT_FALSE(ShowsCrash(remove)) << Describe(remove);
+        EXPECT_EQ(Concat({RegisterPRLines("Scheduling"), RegisterPRLines("Deferred"), RegisterPRLines("Commit")}),
+                  remove.KrvlLines());
+        const Lines journal = m_updater.Journal();
+        if (call[0] == L'C')
+            EXPECT_EQ(20u, Count(DebugLogLines(), "CoCreateInstance failed: 0x80004005"));
+        else
+            EXPECT_EQ(RemovalCalls(), journal) << "both products were asked for";
+        EXPECT_EQ(RegisteredProducts(), m_updater.Products()) << "the updater could not be told";
         ExpectNoDataFilesLeft();
     }
-
-    // The temporary folder cannot take the file: a folder holds its name.
-    const std::wstring blocked = TempFolder() + L"\\SUB_PR_Action.dat";
-    ASSERT_TRUE(CreateDirectoryW(blocked.c_str(), nullptr));
-    expectRemovalSideRan(Install(kPackage));
-    RemoveDirectoryW(blocked.c_str());
 }
 
-TEST_F(RegisterPRFaultTest, SequenceDataDamagedBeforeTheRollbackRegistersTheProductsAgain)
+// A rolled-back installation asks the updater to forget both products. If it refuses they stay;
+// if the sequence's data file lost "Install" before the rollback, the rollback takes itself for
+// that of a removal and registers them again.
+TEST_F(RegisterPRFaultTest, RollbackThatCannotForgetLeavesBothProductsRegistered)
 {
-    // A rollback that cannot read "Install" takes it for a rolled-back removal and registers the
-    // products that the installation had registered: they stay after the failed installation.
-    for (const wchar_t* kind : kRecordDamageKinds) {
-        SCOPED_TRACE(Narrow(kind));
+    struct Case {
+        const wchar_t* failCall;
+        const wchar_t* damage;
+        Lines journal;
+    };
+    const std::vector<Case> cases = {
+        {L"UnregisterProduct", L"", Concat({RegistrationCalls(), RemovalCalls()})},
+        {L"", L"cut", Concat({RegistrationCalls(), RegistrationCalls()})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.failCall) + Narrow(c.damage));
         UpdaterStandIn updater;
-        const RecordDamage damage(L"SUB_PR_Action.dat", kind);
+        updater.Fail(c.failCall);
+        const RecordDamage damage(L"SUB_PR_Action.dat", c.damage);
         const InstallerRun install = Install(kPackage, L"DAMAGELATER=1 FORCEFAIL=1");
         EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
         EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-        EXPECT_EQ(Concat({PhaseLines("Scheduling"), PhaseLines("Deferred"), PhaseLines("Rollback")}),
+        EXPECT_EQ(Concat({RegisterPRLines("Scheduling"), RegisterPRLines("Deferred"), RegisterPRLines("Rollback")}),
                   install.KrvlLines());
-        EXPECT_EQ(Concat({RegistrationCalls(), RegistrationCalls()}), updater.Journal());
+        EXPECT_EQ(c.journal, updater.Journal());
         EXPECT_EQ(RegisteredProducts(), updater.Products());
         ExpectNoDataFilesLeft();
     }

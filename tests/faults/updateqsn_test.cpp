@@ -1,614 +1,376 @@
-// UpdateQSN in the real msiexec with control files that are empty, damaged, huge or locked, and
-// with registry values that are missing or of the wrong kind: the installation always succeeds,
-// the failure is reported on one installer-log line, the engine's configurations survive a
-// rejected file and the file's content is never lost.
+// UpdateQSN in the real msiexec with control files that are damaged, huge or locked, registry
+// values that are missing or of the wrong kind, and collaborators that fail: the installation
+// always succeeds, a failure is reported on one installer-log line, the engine's configurations
+// survive a rejected file and the file's content is never lost.
 #include "update/scdcontainer.h"
 
 #include "tests/common/files.h"
-#include "tests/common/process.h"
 #include "tests/common/registry.h"
-#include "tests/e2e/msiexec.h"
 #include "tests/e2e/updateqsnfixture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
 #include <functional>
-#include <map>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 using namespace testsupport;
 using servicetest::CSharedRuntime;
+namespace scd = clfs::update::scd;
 
 namespace {
 
-const std::string kServices = "[Submission]\n" + kEngineModule + "|ORBSubmissionEngine\n";
-// What the engine holds after a rejected file: the earlier configurations, and the engine-wide
-// defaults, which are written whatever became of the file.
-const Sections kAfterRejectedFile = {
-    {"[engine]", {"262=dword:30", "384=dword:7", "385=dword:0"}},
-    {"[config 1]", {"256=string:old.example"}},
-    {"[config 2]", {"256=string:older.example"}},
-};
+const std::string kServices = "[Submission]\nC:\\Program Files\\Korvalin\\Engine\\vexcore.dll|ORBSubmissionEngine\n";
 const char kFailedUpdate[] = "KRVL (Error): Failed to update QSN config: ";
+const char kFailedDefaults[] = "KRVL (Error): Failed to set engine config defaults: ";
+// Any failure code: "0x8" and seven more hex digits.
+const std::string kAnyFailure = std::string(kFailedUpdate) + "0x8*";
 
-std::string Control(const std::string& componentVersion, const std::string& server)
+std::string Control(const std::string& componentVersion, const std::string& server,
+                    const std::string& type = "Submission")
 {
-    return "<control type=\"Submission\" component=\"Scanner\" componentversion=\"" + componentVersion +
+    return "<control type=\"" + type + "\" component=\"Scanner\" componentversion=\"" + componentVersion +
            "\"><server port=\"443\">" + server +
            "</server><probability>100</probability><dailyLimit>50</dailyLimit>"
            "<retryLimitDays>7</retryLimitDays><retryFrequencyMinHours>2</retryFrequencyMinHours></control>";
 }
 
-std::string Document(const std::string& controls, const std::string& extra = std::string())
+Bytes Document(const std::string& controls, const std::string& extra = std::string())
 {
-    return "<?xml version=\"1.0\"?>\r\n<scd><controlSettings scdSequence=\"2026.12.06.1\"/>"
-           "<product scdVersion=\"1.0\" product=\"Korvalin Antivirus\" productversion=\"11.0\">" +
-           controls + "</product>" + extra + "</scd>\r\n";
+    return ToBytes("<?xml version=\"1.0\"?>\r\n<scd><controlSettings scdSequence=\"2026.12.06.1\"/>"
+                   "<product scdVersion=\"1.0\" product=\"Korvalin Antivirus\" productversion=\"11.0\">" +
+                   controls + "</product>" + extra + "</scd>\r\n");
 }
 
-const std::string kGoodFile = Document(Control("3.2", "qsn.korvalin.example"));
-// The first value of the configuration the good control file gives.
-const Lines kNewConfigStart = {"256=string:qsn.korvalin.example"};
+const Bytes kGoodFile = Document(Control("3.2", "qsn.korvalin.example"));
 
-// The enciphered form of text (the plain file and its zero byte) under a fixed data key.
-Bytes Enciphered(const std::string& text)
+// The enciphered form of the good file (its text and zero byte) under a fixed data key, changed.
+Bytes Enciphered(const std::function<void(Bytes&)>& change)
 {
-    const uint8_t dataKey[clfs::update::scd::SCD_KEY_SIZE] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
-                                                              0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF0, 0x01};
-    std::vector<uint8_t> content(text.begin(), text.end());
+    const uint8_t dataKey[scd::SCD_KEY_SIZE] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
+                                                0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF0, 0x01};
+    std::vector<uint8_t> content(kGoodFile.begin(), kGoodFile.end());
     content.push_back(0);
     std::vector<uint8_t> file;
-    EXPECT_TRUE(clfs::update::scd::BuildFile(content.data(), content.size(), dataKey, file));
-    return Bytes(file.begin(), file.end());
+    EXPECT_TRUE(scd::BuildFile(content.data(), content.size(), dataKey, file));
+    Bytes bytes(file.begin(), file.end());
+    change(bytes);
+    return bytes;
 }
 
-void StoreLength(Bytes& file, uint32_t length)
+Lines Failed(const char* code)
+{
+    return {std::string(kFailedUpdate) + code};
+}
+
+void StoreLength(Bytes& file, size_t length)
 {
     for (int i = 0; i < 4; ++i)
-        file[clfs::update::scd::SCD_LENGTH_OFFSET + i] = static_cast<unsigned char>(length >> (8 * i));
+        file[scd::SCD_LENGTH_OFFSET + i] = static_cast<unsigned char>(length >> (8 * i));
 }
 
-// The one line of a failed update, whatever its code: "0x" and eight hex digits of a failure.
-bool IsFailedUpdateLine(const std::string& line)
+// The installer lines as expected; an expected line ending in "0x8*" takes any failure code.
+void ExpectLines(const Lines& expected, const Lines& lines)
 {
-    const std::string prefix = std::string(kFailedUpdate) + "0x8";
-    if (line.size() != prefix.size() + 7 || line.compare(0, prefix.size(), prefix) != 0)
-        return false;
-    return line.find_first_not_of("0123456789ABCDEF", prefix.size()) == std::string::npos;
+    ASSERT_EQ(expected.size(), lines.size()) << (lines.empty() ? "" : lines[0]);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (expected[i].back() != '*') {
+            EXPECT_EQ(expected[i], lines[i]);
+            continue;
+        }
+        const std::string prefix = expected[i].substr(0, expected[i].size() - 1);
+        EXPECT_TRUE(lines[i].size() == prefix.size() + 7 && lines[i].compare(0, prefix.size(), prefix) == 0 &&
+                    lines[i].find_first_not_of("0123456789ABCDEF", prefix.size()) == std::string::npos)
+            << lines[i];
+    }
 }
 
+// The engine-wide values whole and the first value of each configuration.
+Sections Summary(Sections state)
+{
+    for (auto& section : state)
+        if (section.first != "[engine]" && !section.second.empty())
+            section.second.resize(1);
+    return state;
+}
+
+const Lines kDefaults = {"262=dword:30", "384=dword:7", "385=dword:0"};
+const Lines kOld = {"256=string:old.example"};
+const Lines kOlder = {"256=string:older.example"};
+const Lines kNew = {"256=string:qsn.korvalin.example"};
+// No engine, no defaults: as the engine was before.
+const Sections kEarlier = {{"[engine]", {"384=dword:7"}}, {"[config 1]", kOld}, {"[config 2]", kOlder}};
+const Sections kRejected = {{"[engine]", kDefaults}, {"[config 1]", kOld}, {"[config 2]", kOlder}};
+const Sections kUpdated = {{"[engine]", kDefaults}, {"[config 3]", kNew}};
+const Sections kNewWithoutDefaults = {{"[engine]", {"384=dword:7"}}, {"[config 3]", kNew}};
+const Sections kSecondLeft = {{"[engine]", kDefaults}, {"[config 2]", kOlder}};
+const Sections kNoConfig = {{"[engine]", kDefaults}};
+
+enum class FileAfter {
+    Enciphered, // the plain content enciphered, every byte kept
+    Kept,       // exactly as it was, or still absent
+};
+enum class EngineAfter {
+    Restarted,    // unloaded from its configuration and loaded again
+    NeverStopped, // the service host was never loaded
+    Running,      // the host refused to stop it
+    Unloaded,     // stopped and not started again
+};
+
+// Public, for the table's rows to plant their faults.
 class UpdateQSNFaultTest : public UpdateQSNFixture {
-protected:
+public:
     UpdateQSNFaultTest() : UpdateQSNFixture(kServices, L"Faults", L"") {}
+    using UpdateQSNFixture::ControlFile;
+    using UpdateQSNFixture::m_dataFolder;
 
     void SetUp() override
     {
         UpdateQSNFixture::SetUp();
-        Reset();
+        m_engineFolder = GetString(kInstalledAppsKey, L"ORBSubmissionEngine").value_or(L"");
     }
 
     // A fresh start for the next case: the earlier engine state, the engine running, no journal,
-    // no failure switch.
-    void Reset() const
+    // no failure switch, the folder values as installed, the good control file.
+    void Reset()
     {
         CSharedRuntime::ClearSwitches();
         SetEngineState(kEarlierEngineState);
         m_runtime->SetServices(kServices);
         DeleteFileIfAny(m_runtime->Directory() + L"\\srsvc-journal.txt");
+        SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", m_dataFolder);
+        SetString(kInstalledAppsKey, L"ORBSubmissionEngine", m_engineFolder);
+        MoveFileW(Verifier(L".aside").c_str(), Verifier(L".dll").c_str());
+        RemoveDirectoryW(ControlFile().c_str());
         SetFileAttributesW(ControlFile().c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileIfAny(ControlFile());
+        WriteFileBytes(ControlFile(), kGoodFile);
     }
 
-    // A plain file the update refuses, and the code its one failure line ends with.
-    struct RefusedFile {
-        const char* what;
-        Bytes content;
-        const char* code;
-    };
+    std::wstring Verifier(const wchar_t* extension) const { return m_runtime->Directory() + L"\\srVrTrst" + extension; }
 
-    // Each file is refused whole: the one failure line, the earlier configurations kept, the
-    // file enciphered with every byte it had, the engine stopped and restarted.
-    void ExpectRefused(const std::vector<RefusedFile>& files)
-    {
-        for (const RefusedFile& file : files) {
-            SCOPED_TRACE(file.what);
-            Reset();
-            WriteFileBytes(ControlFile(), file.content);
-            EXPECT_EQ(Lines{std::string(kFailedUpdate) + file.code}, InstallAndRemove());
-            EXPECT_EQ(kAfterRejectedFile, EngineState());
-            ExpectEncipheredOriginal(file.content);
-            ExpectEngineStoppedAndRestarted();
-        }
-    }
+    std::wstring m_engineFolder;
+    HANDLE m_held = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(UpdateQSNFaultTest, PlainFilesTheParserRejectsAreEncipheredAndKeepTheConfigurations)
+TEST_F(UpdateQSNFaultTest, EveryFaultKeepsWhatItShould)
 {
-    const Bytes magic(clfs::update::scd::g_abMagic, clfs::update::scd::g_abMagic + clfs::update::scd::SCD_MAGIC_SIZE);
-    const std::vector<RefusedFile> cases = {
-        // Shorter than a header, so plain; a document without any product element.
-        {"shorter than the container header", ToBytes("<scd/>"), "0x80070490"},
-        // Sixteen bytes cannot hold a whole header: the magic alone is plain text to the parser.
-        {"the magic alone", magic, "0x80004005"},
-        {"the magic and a few bytes", [&] { Bytes b = magic; b.insert(b.end(), 23, 'x'); return b; }(), "0x80004005"},
-    };
-    ExpectRefused(cases);
-}
-
-TEST_F(UpdateQSNFaultTest, DocumentsTheUpdateRefusesAreEncipheredWhole)
-{
-    const std::string product = "<product scdVersion=\"1.0\" product=\"Korvalin Antivirus\" productversion=\"11.0\">";
-    const std::string noPort = "<control type=\"Submission\" component=\"Scanner\" componentversion=\"3.2\">"
-                               "<server>qsn.korvalin.example</server><probability>100</probability>"
-                               "<dailyLimit>50</dailyLimit><retryLimitDays>7</retryLimitDays>"
-                               "<retryFrequencyMinHours>2</retryFrequencyMinHours></control>";
-    std::string notANumber = Control("3.2", "qsn.korvalin.example");
-    notANumber.replace(notANumber.find(">100<"), 5, ">many<");
-    std::string versionMismatch = kGoodFile;
-    versionMismatch.replace(versionMismatch.find("scdVersion=\"1.0\""), 16, "scdVersion=\"1.1\"");
-    // The text ends at its first zero byte; every byte of the file is kept all the same.
-    Bytes utf16 = {0xFF, 0xFE};
-    for (char ch : kGoodFile) {
-        utf16.push_back(static_cast<unsigned char>(ch));
-        utf16.push_back(0);
-    }
-    Bytes binary;
-    for (int i = 0; i < 4096; ++i)
-        binary.push_back(static_cast<unsigned char>(i * 7));
-    const std::vector<RefusedFile> cases = {
-        {"only a product of another version", ToBytes(versionMismatch), "0x80070490"},
-        {"no controlSettings", ToBytes("<scd>" + product + Control("3.2", "q.example") + "</product></scd>"),
-         "0x80070490"},
-        {"a server without port", ToBytes(Document(noPort)), "0x80070490"},
-        {"a probability that is not a number", ToBytes(Document(notANumber)), "0x80020005"},
-        {"UTF-16 text", utf16, "0x80004005"},
-        {"binary data with zero bytes", binary, "0x80004005"},
-    };
-    ExpectRefused(cases);
-}
-
-TEST_F(UpdateQSNFaultTest, ControlOfAnUnknownTypeReplacesTheConfigurationsWithNone)
-{
-    std::string unknown = Control("3.2", "qsn.korvalin.example");
-    unknown.replace(unknown.find("\"Submission\""), 12, "\"submission\"");
-    const std::string text = Document(unknown);
-    WriteFileBytes(ControlFile(), ToBytes(text));
-    EXPECT_TRUE(InstallAndRemove().empty()) << "a record without configuration is only traced";
-    EXPECT_EQ((Sections{{"[engine]", {"262=dword:30", "384=dword:7", "385=dword:0"}}}), EngineState());
-    ExpectEncipheredOriginal(ToBytes(text));
-    ExpectEngineStoppedAndRestarted();
-}
-
-TEST_F(UpdateQSNFaultTest, EmptyFileIsRejectedAndLeftEmpty)
-{
-    Reset();
-    WriteFileBytes(ControlFile(), Bytes());
-    EXPECT_EQ(Lines{std::string(kFailedUpdate) + "0x800700E8"}, InstallAndRemove());
-    EXPECT_EQ(kAfterRejectedFile, EngineState());
-    EXPECT_TRUE(FileExists(ControlFile()));
-    EXPECT_TRUE(ReadFileBytes(ControlFile()).empty()) << "nothing to encipher, nothing written";
-    ExpectEngineStoppedAndRestarted();
-}
-
-TEST_F(UpdateQSNFaultTest, DamagedContainersAreRejectedAndStayByteForByte)
-{
-    using clfs::update::scd::SCD_HEADER_SIZE;
-    using clfs::update::scd::SCD_KEY_OFFSET;
+    using Plant = std::function<void(UpdateQSNFaultTest&)>;
     struct Case {
-        const char* what;
-        std::function<void(Bytes&)> damage;
-        const char* code; // null: any failure code, the reader's choice for a damaged body
+        std::string what;
+        Plant plant; // after the good control file was written
+        Lines lines;
+        Sections state; // the summary of the engine's store afterwards
+        FileAfter file;
+        EngineAfter engine;
     };
-    const std::vector<Case> cases = {
-        {"a header without body", [](Bytes& f) { f.resize(SCD_HEADER_SIZE); }, "0x800700E8"},
-        {"a stored length larger than the body",
-         [](Bytes& f) { StoreLength(f, static_cast<uint32_t>(f.size() - SCD_HEADER_SIZE + 9)); }, nullptr},
-        {"a stored length of zero", [](Bytes& f) { StoreLength(f, 0); }, nullptr},
-        {"a body cut short of its last block", [](Bytes& f) { f.resize(f.size() - 3); }, nullptr},
-        {"a body of less than one block", [](Bytes& f) { f.resize(SCD_HEADER_SIZE + 5); }, nullptr},
-        {"wrong key material", [](Bytes& f) { f[SCD_KEY_OFFSET] ^= 0x5A; }, nullptr},
-        {"a damaged last block", [](Bytes& f) { f[f.size() - 1] ^= 0xFF; }, nullptr},
+    const auto file = [](Bytes content) {
+        return [content](UpdateQSNFaultTest& t) { WriteFileBytes(t.ControlFile(), content); };
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Reset();
-        Bytes file = Enciphered(kGoodFile);
-        c.damage(file);
-        WriteFileBytes(ControlFile(), file);
-        const Lines lines = InstallAndRemove();
-        if (c.code) {
-            EXPECT_EQ(Lines{std::string(kFailedUpdate) + c.code}, lines);
-        } else {
-            ASSERT_EQ(1u, lines.size());
-            EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
-        }
-        EXPECT_EQ(kAfterRejectedFile, EngineState());
-        EXPECT_EQ(file, ReadFileBytes(ControlFile())) << "an enciphered file is never rewritten";
-        ExpectEngineStoppedAndRestarted();
-    }
-}
-
-TEST_F(UpdateQSNFaultTest, ThousandsOfControlsGiveOneConfigurationPerKey)
-{
+    const auto sealed = [](std::function<void(Bytes&)> change) {
+        return [change](UpdateQSNFaultTest& t) { WriteFileBytes(t.ControlFile(), Enciphered(change)); };
+    };
+    const auto value = [](const wchar_t* name, std::wstring text) {
+        return [name, text](UpdateQSNFaultTest&) { SetString(kInstalledAppsKey, name, text); };
+    };
+    const auto drop = [](const wchar_t* name) {
+        return [name](UpdateQSNFaultTest&) { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kInstalledAppsKey, name); };
+    };
+    const auto refuse = [](const wchar_t* file) {
+        return [file](UpdateQSNFaultTest&) { CSharedRuntime::SetSwitch(L"srVrTrst", L"RefuseFile", file); };
+    };
+    const auto fail = [](const wchar_t* standin, const wchar_t* call, const wchar_t* match = L"", DWORD result = 0) {
+        return [=](UpdateQSNFaultTest&) {
+            CSharedRuntime::SetSwitch(standin, L"FailCall", call);
+            CSharedRuntime::SetSwitch(standin, L"FailMatch", match);
+            if (result != 0)
+                CSharedRuntime::SetSwitch(standin, L"FailResult", result);
+        };
+    };
+    const auto engine = [&](const wchar_t* call, const wchar_t* match = L"", DWORD result = 0) {
+        return fail(L"vexcore", call, match, result);
+    };
+    const Plant none = [](UpdateQSNFaultTest&) {};
+    const Plant readOnly = [](UpdateQSNFaultTest& t) {
+        SetFileAttributesW(t.ControlFile().c_str(), FILE_ATTRIBUTE_READONLY);
+    };
+    const Plant held = [](UpdateQSNFaultTest& t) {
+        t.m_held =
+            CreateFileW(t.ControlFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    const Plant noFile = [](UpdateQSNFaultTest& t) { DeleteFileIfAny(t.ControlFile()); };
+    const Plant folder = [](UpdateQSNFaultTest& t) {
+        DeleteFileIfAny(t.ControlFile());
+        CreateDirectoryW(t.ControlFile().c_str(), nullptr);
+    };
+    const Plant longData = [](UpdateQSNFaultTest& t) {
+        SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", t.m_dataFolder + L"\\" + std::wstring(5000, L'd'));
+    };
+    const Plant noVerifier = [](UpdateQSNFaultTest& t) {
+        MoveFileW(t.Verifier(L".dll").c_str(), t.Verifier(L".aside").c_str());
+    };
     // Three keys in turn: only the first control of each key, in document order, is kept.
     std::string controls;
     for (int i = 0; i < 3000; ++i)
         controls += Control("3." + std::to_string(i % 3), "s" + std::to_string(i) + ".example");
-    const std::string text = Document(controls);
-    WriteFileBytes(ControlFile(), ToBytes(text));
-    EXPECT_TRUE(InstallAndRemove().empty());
-    const Sections state = EngineState();
-    ASSERT_EQ(4u, state.size());
-    int number = 3;
-    for (const char* server : {"s0.example", "s1.example", "s2.example"}) {
-        const auto section = state.find("[config " + std::to_string(number++) + "]");
-        ASSERT_NE(state.end(), section);
-        ASSERT_FALSE(section->second.empty());
-        EXPECT_EQ(std::string("256=string:") + server, section->second.front());
-    }
-    ExpectEncipheredOriginal(ToBytes(text));
-    ExpectEngineStoppedAndRestarted();
-}
-
-TEST_F(UpdateQSNFaultTest, OversizedElementsAreTakenWhole)
-{
+    const Sections firstOfEachKey = {{"[engine]", kDefaults},
+                                     {"[config 3]", {"256=string:s0.example"}},
+                                     {"[config 4]", {"256=string:s1.example"}},
+                                     {"[config 5]", {"256=string:s2.example"}}};
     // A 64 KiB host name reaches the engine whole; a megabyte of unknown content is skipped.
     const std::string host(65536, 'h');
-    const std::string text =
-        Document(Control("3.2", host), "<unknown>" + std::string(1 << 20, 'u') + "</unknown>");
-    WriteFileBytes(ControlFile(), ToBytes(text));
-    EXPECT_TRUE(InstallAndRemove().empty());
-    const Sections state = EngineState();
-    const auto config = state.find("[config 3]");
-    ASSERT_NE(state.end(), config);
-    ASSERT_FALSE(config->second.empty());
-    EXPECT_EQ("256=string:" + host, config->second.front());
-    EXPECT_EQ(0u, state.count("[config 1]") + state.count("[config 2]"));
-    ExpectEncipheredOriginal(ToBytes(text));
-    ExpectEngineStoppedAndRestarted();
-}
-
-TEST_F(UpdateQSNFaultTest, DeeplyNestedElementsWithinAndBeyondTheParsersDepth)
-{
-    struct Case {
-        int depth;
-        bool parsed;
-    };
-    // The parser refuses a document nested deeper than its limit, like any malformed one.
-    for (const Case c : {Case{100, true}, Case{5000, false}}) {
-        SCOPED_TRACE(c.depth);
-        Reset();
-        std::string deep;
-        for (int i = 0; i < c.depth; ++i)
-            deep += "<n>";
-        for (int i = 0; i < c.depth; ++i)
-            deep += "</n>";
-        const std::string text = Document(Control("3.2", "qsn.korvalin.example"), deep);
-        WriteFileBytes(ControlFile(), ToBytes(text));
-        if (c.parsed) {
-            EXPECT_TRUE(InstallAndRemove().empty());
-            const Sections state = EngineState();
-            ASSERT_EQ(2u, state.size());
-            ASSERT_EQ(1u, state.count("[config 3]"));
-            EXPECT_EQ(kNewConfigStart.front(), state.at("[config 3]").front());
-        } else {
-            EXPECT_EQ(Lines{std::string(kFailedUpdate) + "0x80004005"}, InstallAndRemove());
-            EXPECT_EQ(kAfterRejectedFile, EngineState());
-        }
-        ExpectEncipheredOriginal(ToBytes(text));
-        ExpectEngineStoppedAndRestarted();
-    }
-}
-
-TEST_F(UpdateQSNFaultTest, ReadOnlyFileIsProcessedAndLosesTheAttribute)
-{
-    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-    ASSERT_TRUE(SetFileAttributesW(ControlFile().c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_TRUE(InstallAndRemove().empty());
-    const DWORD attributes = GetFileAttributesW(ControlFile().c_str());
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
-    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_READONLY);
-    const Sections state = EngineState();
-    EXPECT_EQ(0u, state.count("[config 1]") + state.count("[config 2]"));
-    ASSERT_EQ(1u, state.count("[config 3]"));
-    EXPECT_EQ("256=string:qsn.korvalin.example", state.at("[config 3]").front());
-    ExpectEncipheredOriginal(ToBytes(kGoodFile));
-    ExpectEngineStoppedAndRestarted();
-}
-
-TEST_F(UpdateQSNFaultTest, FileHeldOpenWithoutWriteSharingIsLeftAsItIs)
-{
-    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-    const HANDLE held = CreateFileW(ControlFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    const Lines lines = InstallAndRemove();
-    CloseHandle(held);
-    EXPECT_EQ(Lines{std::string(kFailedUpdate) + "0x80070020"}, lines) << "a sharing violation";
-    EXPECT_EQ(kAfterRejectedFile, EngineState());
-    EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile()));
-    ExpectEngineStoppedAndRestarted();
-}
-
-// A value the action reads, set to something other than a usable folder.
-struct BadValue {
-    const char* what;
-    std::function<void(const wchar_t* name)> set;
-};
-
-const std::vector<BadValue> kBadFolderValues = {
-    {"missing", [](const wchar_t* name) { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kInstalledAppsKey, name); }},
-    {"empty", [](const wchar_t* name) { SetString(kInstalledAppsKey, name, L""); }},
-    {"a number", [](const wchar_t* name) { SetDword(kInstalledAppsKey, name, 0x4B52564C); }},
-    {"binary", [](const wchar_t* name) { SetRaw(kInstalledAppsKey, name, REG_BINARY, "C:\\x", 4); }},
-};
-
-TEST_F(UpdateQSNFaultTest, UnusableDataFolderValueTouchesNothing)
-{
-    for (const BadValue& value : kBadFolderValues) {
-        SCOPED_TRACE(value.what);
-        Reset();
-        WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-        value.set(L"ORBSubmissionEngineData");
-        const std::optional<RegValue> before = GetRaw(kInstalledAppsKey, L"ORBSubmissionEngineData");
-        EXPECT_EQ(Lines{"KRVL (Error): Failed to read InstalledApps Key ORBSubmissionEngineData"}, InstallAndRemove());
-        EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
-        EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file is not touched";
-        EXPECT_TRUE(m_runtime->ServiceJournal().empty()) << "the service is not touched";
-        const std::optional<RegValue> after = GetRaw(kInstalledAppsKey, L"ORBSubmissionEngineData");
-        ASSERT_EQ(before.has_value(), after.has_value());
-        if (before) {
-            EXPECT_EQ(before->type, after->type);
-            EXPECT_EQ(before->data, after->data);
-        }
-        SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", m_dataFolder);
-    }
-}
-
-TEST_F(UpdateQSNFaultTest, DataFolderOfOnlyBackslashesNamesARelativeControlFile)
-{
-    // The value is checked for emptiness before its trailing backslashes go: what is left is the
-    // bare file name, looked for in the custom action's current folder, where there is none.
-    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-    SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", L"\\\\");
-    EXPECT_EQ(Lines{std::string(kFailedUpdate) + "0x80070002"}, InstallAndRemove());
-    EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
-    EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile()));
-    EXPECT_TRUE(m_runtime->ServiceJournal().empty()) << "the service is not touched";
-}
-
-TEST_F(UpdateQSNFaultTest, OverlongDataFolderValueIsRejectedBeforeTheEngineIsTouched)
-{
-    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-    SetString(kInstalledAppsKey, L"ORBSubmissionEngineData", m_dataFolder + L"\\" + std::wstring(5000, L'd'));
-    // Appending the file name to a folder longer than a path fails and leaves no path at all.
-    EXPECT_EQ(Lines{std::string(kFailedUpdate) + "0x80070057"}, InstallAndRemove());
-    EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
-    EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile()));
-    EXPECT_TRUE(m_runtime->ServiceJournal().empty()) << "the service is not touched";
-}
-
-TEST_F(UpdateQSNFaultTest, UnusableEngineFolderValueStopsTheUpdateBeforeTheFileIsOpened)
-{
-    std::vector<BadValue> values = kBadFolderValues;
-    // With its terminator, longer than the 261 characters the engine path is formed in.
-    values.push_back({"longer than a path", [](const wchar_t* name) {
-                          SetString(kInstalledAppsKey, name, L"C:\\" + std::wstring(300, L'e'));
-                      }});
-    for (const BadValue& value : values) {
-        SCOPED_TRACE(value.what);
-        Reset();
-        WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-        const std::optional<std::wstring> engineFolder = GetString(kInstalledAppsKey, L"ORBSubmissionEngine");
-        ASSERT_TRUE(engineFolder.has_value());
-        value.set(L"ORBSubmissionEngine");
-        const Lines lines = InstallAndRemove();
-        SetString(kInstalledAppsKey, L"ORBSubmissionEngine", *engineFolder);
-        ASSERT_EQ(1u, lines.size());
-        EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
-        EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState()) << "no engine, no defaults";
-        EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
-        ExpectEngineStoppedAndRestarted();
-    }
-}
-
-
-TEST_F(UpdateQSNFaultTest, EngineCallFailuresKeepWhatTheyShould)
-{
-    struct Case {
-        const char* call;
-        const char* match;
-        DWORD result; // what the failing call returns; 0: the stand-in's default
-        Lines lines;
-        // The configurations' first values afterwards, and the engine-wide section.
-        std::map<std::string, Lines> configs;
-        Lines engine;
-    };
-    const Lines defaults = {"262=dword:30", "384=dword:7", "385=dword:0"};
-    const Lines untouchedEngine = {"384=dword:7"};
-    const std::string failed = std::string(kFailedUpdate) + "0x80004005";
-    const std::map<std::string, Lines> earlier = {{"[config 1]", {"256=string:old.example"}},
-                                                  {"[config 2]", {"256=string:older.example"}}};
-    const std::map<std::string, Lines> secondLeft = {{"[config 2]", {"256=string:older.example"}}};
+    const Bytes huge = Document(Control("3.2", host), "<unknown>" + std::string(1 << 20, 'u') + "</unknown>");
+    const Sections hugeHost = {{"[engine]", kDefaults}, {"[config 3]", {"256=string:" + host}}};
+    Bytes magicAndMore(scd::g_abMagic, scd::g_abMagic + scd::SCD_MAGIC_SIZE);
+    magicAndMore.insert(magicAndMore.end(), 23, 'x');
+    std::string notANumber = Control("3.2", "qsn.korvalin.example");
+    notANumber.replace(notANumber.find(">100<"), 5, ">many<");
+    Bytes binary;
+    for (int i = 0; i < 4096; ++i)
+        binary.push_back(static_cast<unsigned char>(i * 7));
+    const Sections overwritten = {{"[engine]", {"262=dword:30", "384=dword:14", "385=dword:0"}}, {"[config 3]", kNew}};
+    const Lines ok;
+    const Lines any = {kAnyFailure};
+    const Lines failed = Failed("0x80004005");
+    const Lines noData = {"KRVL (Error): Failed to read InstalledApps Key ORBSubmissionEngineData"};
+    const Lines defaults = {std::string(kFailedDefaults) + "0x80004005"};
+    const Lines noDefaults = {std::string(kFailedDefaults) + "0x80004003"};
+    const auto E = FileAfter::Enciphered;
+    const auto K = FileAfter::Kept;
+    const auto R = EngineAfter::Restarted;
+    const auto N = EngineAfter::NeverStopped;
     const std::vector<Case> cases = {
-        // The file is rejected by the engine before anything is removed.
-        {"IConfigManager.LoadConfigs", "", 0, {failed}, earlier, defaults},
-        {"IConfigManager.GetConfigCount", "", 0, {failed}, earlier, defaults},
-        // Removed configurations stay removed; the rest stays.
-        {"IConfigManager.GetConfigAt", "(1)", 0, {failed}, secondLeft, defaults},
-        {"IConfigManager.RemoveConfig", "(config 2)", 0, {failed}, secondLeft, defaults},
-        // A record whose configuration cannot be made is dropped; the update goes on.
-        {"IConfigManager.NewConfig", "", 0, {}, {}, defaults},
-        {"IConfig.GetData", "[config", 0, {}, {}, defaults},
-        {"IKeyValueCollection.SetStringValue", "(256,", 0, {}, {}, defaults},
-        {"IKeyValueCollection.SetDwordValue", "[config", 0, {}, {}, defaults},
-        // The engine-wide values: only the defaults line, the new configuration stays.
-        {"IConfigManager.GetEngineConfig", "", 0, {"KRVL (Error): Failed to set engine config defaults: 0x80004005"},
-         {{"[config 3]", kNewConfigStart}}, untouchedEngine},
-        {"IConfig.GetData", "[engine]", 0, {"KRVL (Error): Failed to set engine config defaults: 0x80004005"},
-         {{"[config 3]", kNewConfigStart}}, untouchedEngine},
-        // Failed writes and a failed save of the engine-wide values are only traced.
-        {"IKeyValueCollection.SetDwordValue", "[engine]", 0, {}, {{"[config 3]", kNewConfigStart}}, untouchedEngine},
-        {"IConfig.Save", "[engine]", 0, {}, {{"[config 3]", kNewConfigStart}}, untouchedEngine},
-        {"IConfig.Save", "[engine]", 5, {}, {{"[config 3]", kNewConfigStart}}, untouchedEngine},
-        // An engine that cannot say what it holds gets every default, over the value it had.
-        {"IKeyValueCollection.HasValue", "[engine]", 0, {}, {{"[config 3]", kNewConfigStart}},
-         {"262=dword:30", "384=dword:14", "385=dword:0"}},
-        // An engine that answers success but hands out nothing is taken as having failed.
-        {"IConfigManager.GetConfigAt", "(1)", S_FALSE, {std::string(kFailedUpdate) + "0x80004003"}, secondLeft,
-         defaults},
-        {"IConfigManager.NewConfig", "", S_FALSE, {}, {}, defaults},
-        {"IConfig.GetData", "[config", S_FALSE, {}, {}, defaults},
-        {"IConfigManager.GetEngineConfig", "", S_FALSE,
-         {"KRVL (Error): Failed to set engine config defaults: 0x80004003"}, {{"[config 3]", kNewConfigStart}},
-         untouchedEngine},
-        {"IConfig.GetData", "[engine]", S_FALSE, {"KRVL (Error): Failed to set engine config defaults: 0x80004003"},
-         {{"[config 3]", kNewConfigStart}}, untouchedEngine},
+        // Files the update takes: its records replace the configurations.
+        {"a plain file", none, ok, kUpdated, E, R},
+        {"a read-only file", readOnly, ok, kUpdated, E, R},
+        {"a control of an unknown type", file(Document(Control("3.2", "q", "submission"))), ok, kNoConfig, E, R},
+        {"thousands of controls", file(Document(controls)), ok, firstOfEachKey, E, R},
+        {"oversized elements", file(huge), ok, hugeHost, E, R},
+        // Only the low 32 bits of the stored length count; bytes after its blocks are never read.
+        {"a high length word", sealed([](Bytes& f) { f[scd::SCD_LENGTH_OFFSET + 4] = 0x7F; }), ok, kUpdated, K, R},
+        {"trailing bytes", sealed([](Bytes& f) { f.insert(f.end(), 13, 0xA5); }), ok, kUpdated, K, R},
+        // Plain files refused whole: enciphered all the same, the configurations kept.
+        {"shorter than a header, no product", file(ToBytes("<scd/>")), Failed("0x80070490"), kRejected, E, R},
+        // Shorter than a whole header: the magic is plain text to the parser.
+        {"the magic and a few bytes", file(magicAndMore), failed, kRejected, E, R},
+        {"a probability not a number", file(Document(notANumber)), Failed("0x80020005"), kRejected, E, R},
+        // The text ends at its first zero byte; every byte of the file is kept.
+        {"binary data with zero bytes", file(binary), failed, kRejected, E, R},
+        // Files refused and left byte for byte.
+        {"an empty file", file(Bytes()), Failed("0x800700E8"), kRejected, K, R},
+        {"a header without body", sealed([](Bytes& f) { f.resize(scd::SCD_HEADER_SIZE); }), Failed("0x800700E8"),
+         kRejected, K, R},
+        {"a length beyond the body", sealed([](Bytes& f) { StoreLength(f, f.size() - scd::SCD_HEADER_SIZE + 9); }), any,
+         kRejected, K, R},
+        {"a length of zero", sealed([](Bytes& f) { StoreLength(f, 0); }), any, kRejected, K, R},
+        {"a body cut short", sealed([](Bytes& f) { f.resize(f.size() - 3); }), any, kRejected, K, R},
+        {"a damaged last block", sealed([](Bytes& f) { f[f.size() - 1] ^= 0xFF; }), any, kRejected, K, R},
+        {"held open without write sharing", held, Failed("0x80070020"), kRejected, K, R},
+        // The file and its folder are looked for before the engine is stopped.
+        {"no control file", noFile, Failed("0x80070002"), kEarlier, K, N},
+        {"a folder named SCD.xml", folder, Failed("0x80070002"), kEarlier, K, N},
+        {"no data folder value", drop(L"ORBSubmissionEngineData"), noData, kEarlier, K, N},
+        {"an empty data folder", value(L"ORBSubmissionEngineData", L""), noData, kEarlier, K, N},
+        {"a number as data folder",
+         [](UpdateQSNFaultTest&) { SetDword(kInstalledAppsKey, L"ORBSubmissionEngineData", 7); }, noData, kEarlier, K,
+         N},
+        // Checked for emptiness before its trailing backslashes go: the bare file name is left.
+        {"a data folder of backslashes", value(L"ORBSubmissionEngineData", L"\\\\"), Failed("0x80070002"), kEarlier, K,
+         N},
+        // Appending the file name to a folder longer than a path leaves no path at all.
+        {"an over-long data folder", longData, Failed("0x80070057"), kEarlier, K, N},
+        // No engine: the update stops before the file is opened and the engine is restarted.
+        {"no engine folder value", drop(L"ORBSubmissionEngine"), any, kEarlier, K, R},
+        // With its terminator, longer than the 261 characters the engine path is formed in.
+        {"an engine folder over a path", value(L"ORBSubmissionEngine", L"C:\\" + std::wstring(300, L'e')), any,
+         kEarlier, K, R},
+        {"an untrusted engine", refuse(L"vexcore.dll"), any, kEarlier, K, R},
+        {"the engine's factory failing", engine(L"GetFactory"), any, kEarlier, K, R},
+        {"the engine's instance failing", engine(L"IKrvFactory.CreateInstance"), any, kEarlier, K, R},
+        // Without a working trust verifier neither the host nor the engine is loaded.
+        {"no trust verifier", noVerifier, any, kEarlier, K, N},
+        {"the verifier not starting", fail(L"srVrTrst", L"ICachedVerifyTrust.Initialize"), any, kEarlier, K, N},
+        {"the verifier not verifying", fail(L"srVrTrst", L"IVerifyTrustBase.VerifyFile"), any, kEarlier, K, N},
+        // An untrusted host counts as an engine not running: the update goes on while it runs.
+        {"an untrusted service host", refuse(L"srSvc.dll"), ok, kUpdated, E, N},
+        {"no running services", fail(L"srSvc", L"IServiceManager.GetRunningServices", L"", 0x80000100),
+         Failed("0x80000100"), kEarlier, K, EngineAfter::Running},
+        {"the engine not stopping", fail(L"srSvc", L"IServiceConfig.UnloadModule", L"", 0x80000100),
+         Failed("0x80000100"), kEarlier, K, EngineAfter::Running},
+        // The restart is the update object's own business.
+        {"the engine not restarting", fail(L"srSvc", L"IServiceConfig.LoadModule"), ok, kUpdated, E,
+         EngineAfter::Unloaded},
+        // The engine refusing calls: the file is rejected before anything is removed, removed
+        // configurations stay removed, a record whose configuration cannot be made is dropped.
+        {"LoadConfigs", engine(L"IConfigManager.LoadConfigs"), failed, kRejected, E, R},
+        {"GetConfigCount", engine(L"IConfigManager.GetConfigCount"), failed, kRejected, E, R},
+        {"GetConfigAt", engine(L"IConfigManager.GetConfigAt", L"(1)"), failed, kSecondLeft, E, R},
+        {"RemoveConfig", engine(L"IConfigManager.RemoveConfig", L"(config 2)"), failed, kSecondLeft, E, R},
+        {"Save of a configuration", engine(L"IConfig.Save", L"[config"), failed, kNoConfig, E, R},
+        {"NewConfig", engine(L"IConfigManager.NewConfig"), ok, kNoConfig, E, R},
+        {"GetData of a configuration", engine(L"IConfig.GetData", L"[config"), ok, kNoConfig, E, R},
+        {"SetStringValue", engine(L"IKeyValueCollection.SetStringValue", L"(256,"), ok, kNoConfig, E, R},
+        {"SetDwordValue", engine(L"IKeyValueCollection.SetDwordValue", L"[config"), ok, kNoConfig, E, R},
         // A new configuration holds nothing to read back: its magic number comes out the same.
-        {"IKeyValueCollection.GetDwordValue", "[config", 0, {}, {{"[config 3]", kNewConfigStart}}, defaults},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.call) + " " + c.match);
-        Reset();
-        WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-        CSharedRuntime::SetSwitch(L"vexcore", L"FailCall", std::wstring(c.call, c.call + strlen(c.call)));
-        CSharedRuntime::SetSwitch(L"vexcore", L"FailMatch", std::wstring(c.match, c.match + strlen(c.match)));
-        if (c.result != 0)
-            CSharedRuntime::SetSwitch(L"vexcore", L"FailResult", c.result);
-        EXPECT_EQ(c.lines, InstallAndRemove());
-        CSharedRuntime::SetSwitch(L"vexcore", L"FailCall", L"");
-        Sections state = EngineState();
-        EXPECT_EQ(c.engine, state["[engine]"]);
-        state.erase("[engine]");
-        std::map<std::string, Lines> firstValues;
-        for (const auto& section : state)
-            firstValues[section.first] = Lines(section.second.begin(), section.second.begin() + 1);
-        EXPECT_EQ(c.configs, firstValues);
-        ExpectEncipheredOriginal(ToBytes(kGoodFile));
-        ExpectEngineStoppedAndRestarted();
-    }
-}
-
-TEST_F(UpdateQSNFaultTest, ServiceHostAndEngineFailuresBeforeTheFileIsOpened)
-{
-    struct Case {
-        const wchar_t* standin;
-        const wchar_t* call;
-        const char* code; // null: the code of the thread's last error, whatever it is
-        const char* services;
-    };
-    const std::vector<Case> cases = {
-        {L"srSvc", L"IServiceManager.GetRunningServices", "0x80000100", nullptr},
-        {L"srSvc", L"IServiceConfig.UnloadModule", "0x80000100", nullptr},
-        {L"vexcore", L"GetFactory", nullptr, nullptr},
-        {L"vexcore", L"IKrvFactory.CreateInstance", nullptr, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.call));
-        Reset();
-        WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-        CSharedRuntime::SetSwitch(c.standin, L"FailCall", c.call);
-        CSharedRuntime::SetSwitch(c.standin, L"FailResult", 0x80000100);
-        const Lines lines = InstallAndRemove();
-        CSharedRuntime::SetSwitch(c.standin, L"FailCall", L"");
-        if (c.code) {
-            EXPECT_EQ(Lines{std::string(kFailedUpdate) + c.code}, lines);
-        } else {
-            ASSERT_EQ(1u, lines.size());
-            EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
-        }
-        EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState()) << "no engine, no defaults";
-        EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
-        EXPECT_EQ(kServices, m_runtime->Services()) << "the engine runs as before";
-    }
-}
-
-TEST_F(UpdateQSNFaultTest, TrustVerifierAbsentFailingOrRefusingTheServiceHost)
-{
-    // Without a working verifier neither the service host nor the engine is loaded: the update
-    // stops at the engine, having touched nothing.
-    const std::wstring verifier = m_runtime->Directory() + L"\\srVrTrst.dll";
-    const std::wstring aside = m_runtime->Directory() + L"\\srVrTrst.aside";
-    for (const wchar_t* failing : {L"", L"GetFactory", L"IKrvFactory.CreateInstance", L"ICachedVerifyTrust.Initialize",
-                                   L"IVerifyTrustBase.Initialize", L"IVerifyTrustBase.VerifyFile"}) {
-        SCOPED_TRACE(*failing ? Narrow(failing) : "srVrTrst.dll absent");
-        Reset();
-        WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-        if (*failing) {
-            CSharedRuntime::SetSwitch(L"srVrTrst", L"FailCall", failing);
-        } else {
-            ASSERT_TRUE(MoveFileW(verifier.c_str(), aside.c_str()));
-        }
-        const Lines lines = InstallAndRemove();
-        if (!*failing) {
-            ASSERT_TRUE(MoveFileW(aside.c_str(), verifier.c_str()));
-        }
-        ASSERT_EQ(1u, lines.size());
-        EXPECT_TRUE(IsFailedUpdateLine(lines[0])) << lines[0];
-        EXPECT_EQ(ParseSections(kEarlierEngineState), EngineState());
-        EXPECT_EQ(ToBytes(kGoodFile), ReadFileBytes(ControlFile())) << "the file was never opened";
-        EXPECT_EQ(Lines{}, m_runtime->ServiceJournal());
-        EXPECT_EQ(kServices, m_runtime->Services());
-    }
-
-    // An untrusted service host counts as an engine that is not running: the update goes on
-    // while the engine runs, and nothing in the installer log says it was not stopped.
-    Reset();
-    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-    CSharedRuntime::SetSwitch(L"srVrTrst", L"RefuseFile", L"srSvc.dll");
-    EXPECT_EQ(Lines{}, InstallAndRemove());
-    const Sections state = EngineState();
-    ASSERT_EQ(1u, state.count("[config 3]"));
-    EXPECT_EQ(kNewConfigStart.front(), state.at("[config 3]").front());
-    EXPECT_EQ(0u, state.count("[config 1]") + state.count("[config 2]"));
-    ExpectEncipheredOriginal(ToBytes(kGoodFile));
-    EXPECT_EQ(Lines{}, m_runtime->ServiceJournal()) << "the host was never loaded";
-    EXPECT_EQ(kServices, m_runtime->Services());
-}
-
-TEST_F(UpdateQSNFaultTest, EngineThatCannotBeRestartedLeavesTheUpdateDone)
-{
-    WriteFileBytes(ControlFile(), ToBytes(kGoodFile));
-    CSharedRuntime::SetSwitch(L"srSvc", L"FailCall", L"IServiceConfig.LoadModule");
-    EXPECT_TRUE(InstallAndRemove().empty()) << "the restart is the update object's own business";
-    const Sections state = EngineState();
-    ASSERT_EQ(1u, state.count("[config 3]"));
-    EXPECT_EQ(kNewConfigStart.front(), state.at("[config 3]").front());
-    EXPECT_EQ(0u, state.count("[config 1]") + state.count("[config 2]"));
-    ExpectEncipheredOriginal(ToBytes(kGoodFile));
-    EXPECT_EQ("[Submission]\n", m_runtime->Services()) << "the engine stays unloaded";
-}
-
-TEST_F(UpdateQSNFaultTest, ContainersReadByTheirStoredLengthAreUsedAndKept)
-{
-    struct Case {
-        const char* what;
-        std::function<void(Bytes&)> change;
-    };
-    const std::vector<Case> cases = {
-        // Only the low 32 bits of the stored length count.
-        {"a high length word", [](Bytes& f) { f[clfs::update::scd::SCD_LENGTH_OFFSET + 4] = 0x7F; }},
-        // Bytes beyond the stored length's blocks are never handed out.
-        {"trailing bytes after the body", [](Bytes& f) { f.insert(f.end(), 13, 0xA5); }},
+        {"GetDwordValue", engine(L"IKeyValueCollection.GetDwordValue", L"[config"), ok, kUpdated, E, R},
+        // The engine-wide values: only the defaults line; failed writes and saves are only traced.
+        {"GetEngineConfig", engine(L"IConfigManager.GetEngineConfig"), defaults, kNewWithoutDefaults, E, R},
+        {"GetData of the engine", engine(L"IConfig.GetData", L"[engine]"), defaults, kNewWithoutDefaults, E, R},
+        {"SetDwordValue of the engine", engine(L"IKeyValueCollection.SetDwordValue", L"[engine]"), ok,
+         kNewWithoutDefaults, E, R},
+        {"Save of the engine", engine(L"IConfig.Save", L"[engine]"), ok, kNewWithoutDefaults, E, R},
+        // An engine that cannot say what it holds gets every default, over the value it had.
+        {"HasValue", engine(L"IKeyValueCollection.HasValue", L"[engine]"), ok, overwritten, E, R},
+        // An engine that answers success but hands out nothing is taken as having failed.
+        {"GetConfigAt, nothing", engine(L"IConfigManager.GetConfigAt", L"(1)", S_FALSE), Failed("0x80004003"),
+         kSecondLeft, E, R},
+        {"NewConfig, nothing", engine(L"IConfigManager.NewConfig", L"", S_FALSE), ok, kNoConfig, E, R},
+        {"GetData of a configuration, nothing", engine(L"IConfig.GetData", L"[config", S_FALSE), ok, kNoConfig, E, R},
+        {"GetEngineConfig, nothing", engine(L"IConfigManager.GetEngineConfig", L"", S_FALSE), noDefaults,
+         kNewWithoutDefaults, E, R},
+        {"GetData of the engine, nothing", engine(L"IConfig.GetData", L"[engine]", S_FALSE), noDefaults,
+         kNewWithoutDefaults, E, R},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Reset();
-        Bytes file = Enciphered(kGoodFile);
-        c.change(file);
-        WriteFileBytes(ControlFile(), file);
-        EXPECT_TRUE(InstallAndRemove().empty());
-        const Sections state = EngineState();
-        ASSERT_EQ(1u, state.count("[config 3]"));
-        EXPECT_EQ(kNewConfigStart.front(), state.at("[config 3]").front());
-        EXPECT_EQ(file, ReadFileBytes(ControlFile())) << "an enciphered file is never rewritten";
-        ExpectEngineStoppedAndRestarted();
+        c.plant(*this);
+        const bool existed = GetFileAttributesW(ControlFile().c_str()) != INVALID_FILE_ATTRIBUTES;
+        const Bytes before = ReadFileBytes(ControlFile());
+        const auto dataFolder = GetRaw(kInstalledAppsKey, L"ORBSubmissionEngineData");
+        ExpectLines(c.lines, RunUpdate());
+        if (m_held != INVALID_HANDLE_VALUE)
+            CloseHandle(m_held);
+        m_held = INVALID_HANDLE_VALUE;
+        CSharedRuntime::ClearSwitches();
+        EXPECT_EQ(c.state, Summary(EngineState()));
+        const DWORD attributes = GetFileAttributesW(ControlFile().c_str());
+        EXPECT_EQ(existed, attributes != INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY));
+        if (c.file == FileAfter::Enciphered)
+            ExpectEncipheredOriginal(before);
+        else
+            EXPECT_EQ(before, ReadFileBytes(ControlFile()));
+        const auto dataFolderAfter = GetRaw(kInstalledAppsKey, L"ORBSubmissionEngineData");
+        EXPECT_TRUE(dataFolder.has_value() == dataFolderAfter.has_value() &&
+                    (!dataFolder || dataFolder->data == dataFolderAfter->data))
+            << "the value is not rewritten";
+        switch (c.engine) {
+        case EngineAfter::Restarted:
+            ExpectEngineStoppedAndRestarted();
+            break;
+        case EngineAfter::NeverStopped:
+            EXPECT_EQ(Lines{}, m_runtime->ServiceJournal());
+            EXPECT_EQ(kServices, m_runtime->Services());
+            break;
+        case EngineAfter::Running:
+            EXPECT_EQ(kServices, m_runtime->Services());
+            break;
+        case EngineAfter::Unloaded:
+            EXPECT_EQ("[Submission]\n", m_runtime->Services());
+            break;
+        }
     }
 }
 
