@@ -3,7 +3,6 @@
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/e2e/msiexec.h"
-#include "tests/e2e/recorddamage.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

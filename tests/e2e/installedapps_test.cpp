@@ -122,7 +122,7 @@ TEST_F(WriteInstalledAppsKeyTest, ValuesOfEveryKind)
             SetRaw(kInstalledAppsKey, kValue, c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
         const auto before = GetRaw(kInstalledAppsKey, kValue);
         const bool keyExisted = KeyExists(kInstalledAppsKey);
-        EXPECT_EQ(c.lines, m_runs.Run());
+        EXPECT_EQ(c.lines, m_runs.Run().KrvlLines());
         const auto after = GetRaw(kInstalledAppsKey, kValue);
         ASSERT_EQ(before.has_value(), after.has_value());
         EXPECT_EQ(keyExisted, KeyExists(kInstalledAppsKey)) << "the key is not created";
@@ -156,13 +156,13 @@ TEST_F(WriteInstalledAppsKeyTest, ValuesComeFromTheViewOfThe32BitProcess)
     inOtherView([&] { SetString(kInstalledAppsKey, kValue, other); });
 
     SetString(kInstalledAppsKey, kValue, m_folder);
-    EXPECT_TRUE(m_runs.Run().empty());
+    EXPECT_TRUE(m_runs.Run().KrvlLines().empty());
     EXPECT_EQ(ShortForm(m_folder), GetString(kInstalledAppsKey, kValue).value_or(L"<missing>"));
 
     DeleteKeyTree(kKorvalinKey);
     CreateKey(kInstalledAppsKey);
     inOtherView([&] { SetDword(kKorvalinKey, L"DebugLog", 1); });
-    EXPECT_EQ(RegistryFailure(2), m_runs.Run());
+    EXPECT_EQ(RegistryFailure(2), m_runs.Run().KrvlLines());
     inOtherView([&] {
         EXPECT_EQ(other, GetString(kInstalledAppsKey, kValue).value_or(L"<missing>"));
         DeleteKeyTree(kKorvalinKey);
@@ -174,7 +174,7 @@ TEST_F(WriteInstalledAppsKeyTest, ErrorLinesAreMirroredIntoTheDebugLogFile)
 {
     SetDword(kKorvalinKey, L"DebugLog", 1);
     SetString(kInstalledAppsKey, kValue, m_folder + L"\\100% missing");
-    const Lines lines = m_runs.Run();
+    const Lines lines = m_runs.Run().KrvlLines();
     ASSERT_EQ(1u, lines.size());
     const std::vector<std::wstring> files = DebugLogFiles();
     ASSERT_EQ(1u, files.size()) << "one action process, one file";

@@ -3,25 +3,21 @@
 #include "buildpaths.h"
 #include "tests/common/files.h"
 #include "tests/common/process.h"
+#include "tests/common/registry.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace testsupport {
 namespace {
 
 // Long enough for the slowest installation under a loaded machine; a hang must still end.
 const unsigned long kMsiexecTimeoutMs = 180000;
-
-std::wstring ActionName(const std::wstring& action, const std::wstring& properties)
-{
-    if (action == L"/x")
-        return L"remove";
-    return properties.find(L"REINSTALL=") == std::wstring::npos ? L"install" : L"repair";
-}
+const wchar_t kDamageKey[] = L"Software\\SubmcaTest\\Damage";
 
 // On 64-bit Windows the installer itself is the 64-bit msiexec, which runs the 32-bit module in a
 // 32-bit custom-action process, as on customers' machines; from this 32-bit test program only
@@ -36,43 +32,29 @@ std::wstring InstallerProgram()
     return std::wstring(windows) + L"\\sysnative\\msiexec.exe";
 }
 
-// The file that Wine's error output goes to (SUBMCA_WINE_ERRORS, a path of the host system), as
-// a path in the prefix; empty when the tests run without one.
-std::wstring WineErrorsFile()
-{
-    wchar_t unixPath[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(L"SUBMCA_WINE_ERRORS", unixPath, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return std::wstring();
-    std::wstring path = std::wstring(L"Z:") + unixPath;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
 InstallerRun RunMsiexecOnce(const std::wstring& action, const std::wstring& package, const std::wstring& properties)
 {
     static int runNumber = 0;
     InstallerRun run;
-    run.logPath = TempFolder() + L"\\submca-" + package + L"-" + ActionName(action, properties) + L"-" +
-                  std::to_wstring(++runNumber) + L".log";
+    run.logPath = TempFolder() + L"\\submca-" + package + L"-" + std::to_wstring(++runNumber) + L".log";
     DeleteFileIfAny(run.logPath);
-    const std::wstring commandLine = InstallerProgram() + L" " + action + L" \"" + PackagePath(package) +
-                                     L"\" /qn /l*v \"" + run.logPath + L"\" " + properties;
+    const std::wstring commandLine = InstallerProgram() + L" " + action + L" \"" + SUBMCA_PACKAGE_DIR + L"\\" +
+                                     package + L".msi\" /qn /l*v \"" + run.logPath + L"\" " + properties;
     // A custom action that faults is ended by Wine's installer as if it had succeeded; only its
     // error channel says so, on the standard error that the installer's processes share with
     // this one. The custom actions reach the installer over RPC, whose errors explain a run that
     // ended before an action answered.
     SetEnvironmentVariableW(L"WINEDEBUG", L"-all,err+msi,err+seh,err+rpc");
-    const std::wstring errors = WineErrorsFile();
+    // SUBMCA_WINE_ERRORS is a path of the host system, reached through drive Z:.
+    const char* errorsPath = std::getenv("SUBMCA_WINE_ERRORS");
+    const std::wstring errors = errorsPath ? L"Z:" + Widen(errorsPath) : std::wstring();
     const size_t errorsBefore = errors.empty() ? 0 : ReadTextFile(errors).size();
     const ProcessResult result = RunProcess(commandLine, kMsiexecTimeoutMs, false);
     run.exitCode = result.exitCode;
     run.timedOut = result.timedOut;
     run.log = ReadTextFile(run.logPath);
-    if (!errors.empty()) {
-        const std::string all = ReadTextFile(errors);
-        run.wineOutput = all.substr(std::min(errorsBefore, all.size()));
-    }
+    if (!errors.empty())
+        run.wineOutput = ReadTextFile(errors).substr(errorsBefore);
     return run;
 }
 
@@ -87,11 +69,6 @@ std::vector<std::string> InstallerRun::KrvlLines() const
             lines.push_back(line.substr(start));
     }
     return lines;
-}
-
-std::wstring PackagePath(const std::wstring& name)
-{
-    return std::wstring(SUBMCA_PACKAGE_DIR) + L"\\" + name + L".msi";
 }
 
 // Now and then Wine's installer ends a run with ERROR_INTERNAL_ERROR before any custom action of
@@ -115,13 +92,13 @@ InstallationRuns::~InstallationRuns()
     }
 }
 
-std::vector<std::string> InstallationRuns::Run()
+InstallerRun InstallationRuns::Run()
 {
-    const InstallerRun run = m_installed ? Repair(m_package) : Install(m_package);
+    const InstallerRun run = Install(m_package, m_installed ? kRepair : L"");
     EXPECT_TRUE(Succeeded(run));
     EXPECT_FALSE(ShowsCrash(run)) << Describe(run);
     m_installed = m_installed || run.exitCode == 0;
-    return run.KrvlLines();
+    return run;
 }
 
 std::string Describe(const InstallerRun& run)
@@ -156,6 +133,24 @@ bool ShowsCrash(const InstallerRun& run)
     return false;
 }
 
+std::pair<unsigned long, std::string> InspectLog(const InstallerRun& run)
+{
+    const ProcessResult result = RunProcess(L"\"" SUBMCA_INSPECT_EXE L"\" log \"" + run.logPath + L"\"", 60000);
+    const std::vector<std::string> lines = SplitLines(result.output);
+    return {result.exitCode, lines.empty() ? std::string() : lines.back()};
+}
+
+RecordDamage::RecordDamage(const wchar_t* file, const wchar_t* kind)
+{
+    SetString(kDamageKey, L"File", file);
+    SetString(kDamageKey, L"Kind", kind);
+}
+
+RecordDamage::~RecordDamage()
+{
+    DeleteKeyTree(kDamageKey);
+}
+
 std::vector<std::wstring> DebugLogFiles()
 {
     const std::wstring temp = TempFolder();
@@ -167,16 +162,6 @@ std::vector<std::wstring> DebugLogFiles()
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
     return files;
-}
-
-std::vector<std::string> DebugLogLines()
-{
-    std::vector<std::string> lines;
-    for (const std::wstring& path : DebugLogFiles()) {
-        const std::vector<std::string> file = SplitLines(ReadTextFile(path));
-        lines.insert(lines.end(), file.begin(), file.end());
-    }
-    return lines;
 }
 
 void DeleteDebugLogs()

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // Runs the test packages through the prefix's real msiexec and reads what it left.
@@ -20,11 +21,8 @@ struct InstallerRun {
     std::vector<std::string> KrvlLines() const;
 };
 
-// The path of a package built from tests/e2e/packages/NAME.wxs.
-std::wstring PackagePath(const std::wstring& name);
-
-// msiexec ACTION PACKAGE /qn /l*v LOG PROPERTIES, with ACTION /i (install) or /x (remove).
-// Each run writes a fresh log named after the package and the action.
+// msiexec ACTION PACKAGE /qn /l*v LOG PROPERTIES, with ACTION /i (install) or /x (remove) and
+// PACKAGE built from tests/e2e/packages/PACKAGE.wxs. Each run writes a fresh log.
 InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
                         const std::wstring& properties = std::wstring());
 
@@ -38,18 +36,15 @@ inline InstallerRun Uninstall(const std::wstring& name, const std::wstring& prop
     return RunMsiexec(L"/x", name, properties);
 }
 
+// Reinstalls every feature of the installed package, as a repair from the control panel does.
+const wchar_t kRepair[] = L"REINSTALL=ALL REINSTALLMODE=omus";
+
 inline std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts)
 {
     std::vector<std::string> all;
     for (const auto& part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
-}
-
-// Reinstalls every feature of the installed package, as a repair from the control panel does.
-inline InstallerRun Repair(const std::wstring& name)
-{
-    return RunMsiexec(L"/i", name, L"REINSTALL=ALL REINSTALLMODE=omus");
 }
 
 // Runs a package whose module actions run on installation once per Run(): first as an
@@ -62,17 +57,27 @@ public:
     InstallationRuns(const InstallationRuns&) = delete;
     InstallationRuns& operator=(const InstallationRuns&) = delete;
 
-    // Expects the run to succeed without a crash; returns its module lines.
-    std::vector<std::string> Run();
+    // Expects the run to succeed without a crash; returns it.
+    InstallerRun Run();
 
 private:
     const std::wstring m_package;
     bool m_installed = false;
 };
 
-// The install debug logs (KRVMSI<pid>.log) in the temporary folder; their lines, file after file.
+// Asks the probe DLL's DamageRecordFile action to damage a record file in the temporary folder
+// ("missing", "truncated", "digest", "cut"; see damageprobe.cpp; any other: none) while the object
+// lives.
+class RecordDamage {
+public:
+    RecordDamage(const wchar_t* file, const wchar_t* kind);
+    ~RecordDamage();
+    RecordDamage(const RecordDamage&) = delete;
+    RecordDamage& operator=(const RecordDamage&) = delete;
+};
+
+// The install debug logs (KRVMSI<pid>.log) in the temporary folder.
 std::vector<std::wstring> DebugLogFiles();
-std::vector<std::string> DebugLogLines();
 void DeleteDebugLogs();
 
 // For a failure message: the log's path, its last lines and what Wine's error channels printed,
@@ -85,5 +90,9 @@ testing::AssertionResult Succeeded(const InstallerRun& run);
 // Whether the log or Wine's output shows a crash or an unhandled exception in the installer or
 // in a custom action.
 bool ShowsCrash(const InstallerRun& run);
+
+// What a support engineer gets from `submca-inspect log` on the run's log: its exit status and
+// its last line, the verdict.
+std::pair<unsigned long, std::string> InspectLog(const InstallerRun& run);
 
 } // namespace testsupport

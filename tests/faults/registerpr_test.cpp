@@ -1,11 +1,11 @@
-// RegisterPR in the real msiexec against an updater whose calls fail one at a time, and with the
-// sequence's data file damaged before the rollback. Only an updater that cannot be created during
-// the installation's registration fails it.
+// RegisterPR in the real msiexec against the updater stand-in: a product's installation, removal,
+// rollback and repair, an updater whose calls fail one at a time, and the sequence's data file
+// damaged before the rollback. Only an updater that cannot be created during the installation's
+// registration fails it.
 #include "tests/common/files.h"
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
 #include "tests/e2e/msiexec.h"
-#include "tests/e2e/recorddamage.h"
 #include "tests/e2e/updaterstandin.h"
 
 #include <gtest/gtest.h>
@@ -22,19 +22,65 @@ namespace {
 
 const wchar_t kPackage[] = L"registerpr";
 const char kRefused[] = "RegisterProduct or SetProperty failed: 0x80004005";
+const std::string kEngine = "{5D7B2E90-4C18-4A3F-8E61-B02F9D4C7A13}";
+const std::string kControlData = "{3B6E0A2F-91C7-4d5e-A2B4-7F1C8E0D5962}";
+const std::string kDescription = "DescriptiveName=Korvalin Security Software Update\n";
 
 size_t Count(const Lines& lines, const std::string& text)
 {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
 }
 
-std::string Product(const char* guid, const char* name, const std::string& properties)
+Lines DebugLogLines()
 {
-    return "[" + std::string(guid) + "]\nProductName=" + name + "\nVersion=11.0\nLanguage=KrvAllLanguages\n" +
-           properties;
+    Lines lines;
+    for (const std::wstring& path : DebugLogFiles())
+        for (const std::string& line : SplitLines(ReadTextFile(path)))
+            lines.push_back(line);
+    return lines;
 }
 
-class RegisterPRFaultTest : public testing::Test {
+// RegisterPR's phase lines: the action and its sequence, each begun and ended, in every phase.
+Lines PhaseLines(std::initializer_list<const char*> phases)
+{
+    Lines lines;
+    for (const std::string phase : phases)
+        for (const char* action : {"SubmissionEnginePatchRelay", "SUB_PR_Action"})
+            for (const char* end : {" (Begin): ", " (End): "})
+                lines.push_back("KRVL: " + phase + end + action);
+    return lines;
+}
+
+std::string Product(const std::string& guid, const char* name, const std::string& properties)
+{
+    return "[" + guid + "]\nProductName=" + name + "\nVersion=11.0\nLanguage=KrvAllLanguages\n" + properties;
+}
+
+const std::string kRegisteredProducts =
+    Product(kEngine, "ORB Submission Engine", kDescription + "AUTOPATCHRELAY=NO\nAUTOPATCHRELAYTYPE=NOISY\n") +
+    Product(kControlData, "QELM Submission Control Data", kDescription + "AUTOPATCHRELAY=YES\nAUTOPATCHRELAYTYPE=SILENT\n");
+
+// Two calls that create and release both updater objects, around what happens in between.
+Lines AroundTwoSteps(const Lines& firstStep)
+{
+    return Concat({{"create ProductRegistry", "create GroupRegistry"}, firstStep,
+                   {"release ProductRegistry", "release GroupRegistry", "create ProductRegistry",
+                    "create GroupRegistry", "release ProductRegistry", "release GroupRegistry"}});
+}
+
+const Lines kRegistrationCalls = AroundTwoSteps({
+    "RegisterProduct(ORB Submission Engine, 11.0, KrvAllLanguages, \"\", " + kEngine + ")",
+    "SetProperty(" + kEngine + ", DescriptiveName, Korvalin Security Software Update)",
+    "SetProperty(" + kEngine + ", AUTOPATCHRELAY, NO)",
+    "SetProperty(" + kEngine + ", AUTOPATCHRELAYTYPE, NOISY)",
+    "RegisterProduct(QELM Submission Control Data, 11.0, KrvAllLanguages, \"\", " + kControlData + ")",
+    "SetProperty(" + kControlData + ", DescriptiveName, Korvalin Security Software Update)",
+    "SetProperty(" + kControlData + ", AUTOPATCHRELAY, YES)",
+    "SetProperty(" + kControlData + ", AUTOPATCHRELAYTYPE, SILENT)",
+});
+const Lines kRemovalCalls = AroundTwoSteps({"UnregisterProduct(" + kEngine + ")", "UnregisterProduct(" + kControlData + ")"});
+
+class RegisterPRTest : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -42,6 +88,7 @@ protected:
         SetDword(kKorvalinKey, L"DebugLog", 1);
         DeleteDebugLogs();
     }
+    // A case that stopped early must not leave the product installed for the next one.
     void TearDown() override
     {
         m_updater.Fail(L"");
@@ -50,8 +97,12 @@ protected:
         DeleteDebugLogs();
     }
 
-    void ExpectNoDataFilesLeft() const
+    // The run ends as expected, shows the lines of its calls and leaves no data file.
+    static void ExpectRun(const InstallerRun& run, unsigned long exitCode, const Lines& lines)
     {
+        EXPECT_EQ(exitCode, run.exitCode) << Describe(run);
+        EXPECT_FALSE(ShowsCrash(run)) << Describe(run);
+        EXPECT_EQ(lines, run.KrvlLines());
         EXPECT_FALSE(FileExists(TempFolder() + L"\\SUB_PR_Action.dat"));
         EXPECT_FALSE(FileExists(TempFolder() + L"\\krvlprop.dat"));
     }
@@ -59,10 +110,43 @@ protected:
     UpdaterStandIn m_updater;
 };
 
-// The updater's messages in the install debug log name each product asked for and each refusal.
-TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstallation)
+// The install condition holds (the updater's component is installed locally): the deferred call
+// registers, a rollback unregisters; removal and repair unregister in the scheduling call only,
+// so a repaired product is no longer known to the updater.
+TEST_F(RegisterPRTest, InstallationRemovalRollbackAndRepair)
 {
-    const std::string description = "DescriptiveName=Korvalin Security Software Update\n";
+    struct Step {
+        const wchar_t* action;
+        const wchar_t* properties;
+        unsigned long exitCode;
+        const char* laterPhase;
+        Lines journal;
+        std::string products;
+        std::string verdict; // the last line of `submca-inspect log`; empty: not asked
+    };
+    const std::vector<Step> steps = {
+        {L"/i", L"", 0, "Commit", kRegistrationCalls, kRegisteredProducts, "verdict: nothing wrong found"},
+        {L"/x", L"", 0, "Commit", kRemovalCalls, "", ""},
+        {L"/i", L"FORCEFAIL=1", ERROR_INSTALL_FAILURE, "Rollback", Concat({kRegistrationCalls, kRemovalCalls}), "",
+         "verdict: nothing wrong found; the installation failed in \"ForceFail\", not because of the module"},
+        {L"/i", L"", 0, "Commit", kRegistrationCalls, kRegisteredProducts, ""},
+        {L"/i", kRepair, 0, "Commit", kRemovalCalls, "", ""},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(Narrow(s.action) + " " + Narrow(s.properties));
+        const InstallerRun run = RunMsiexec(s.action, kPackage, s.properties);
+        ExpectRun(run, s.exitCode, PhaseLines({"Scheduling", "Deferred", s.laterPhase}));
+        EXPECT_EQ(s.journal, m_updater.Journal());
+        EXPECT_EQ(s.products, m_updater.Products());
+        if (!s.verdict.empty()) {
+            EXPECT_EQ(std::make_pair(0ul, s.verdict), InspectLog(run));
+        }
+    }
+}
+
+// The updater's messages in the install debug log name each product asked for and each refusal.
+TEST_F(RegisterPRTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstallation)
+{
     struct Case {
         const wchar_t* call;
         std::wstring match;
@@ -70,39 +154,31 @@ TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstall
         size_t refusals;
     };
     const std::vector<Case> cases = {
-        {L"RegisterProduct", Widen(kEngineProduct),
-         Product(kControlDataProduct, "QELM Submission Control Data",
-                 description + "AUTOPATCHRELAY=YES\nAUTOPATCHRELAYTYPE=SILENT\n"),
+        {L"RegisterProduct", Widen(kEngine),
+         Product(kControlData, "QELM Submission Control Data",
+                 kDescription + "AUTOPATCHRELAY=YES\nAUTOPATCHRELAYTYPE=SILENT\n"),
          1},
         // The rest of a product is skipped after a refused description.
         {L"SetProperty", L"DescriptiveName",
-         Product(kEngineProduct, "ORB Submission Engine", "") +
-             Product(kControlDataProduct, "QELM Submission Control Data", ""),
-         2},
+         Product(kEngine, "ORB Submission Engine", "") + Product(kControlData, "QELM Submission Control Data", ""), 2},
         // Refused relay properties are not looked at: nothing is logged.
         {L"SetProperty", L"AUTOPATCHRELAY",
-         Product(kEngineProduct, "ORB Submission Engine", description) +
-             Product(kControlDataProduct, "QELM Submission Control Data", description),
+         Product(kEngine, "ORB Submission Engine", kDescription) +
+             Product(kControlData, "QELM Submission Control Data", kDescription),
          0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.call) + " " + Narrow(c.match));
         m_updater.Fail(c.call, c.match.c_str());
-        const InstallerRun install = Install(kPackage);
-        EXPECT_TRUE(Succeeded(install));
-        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-        EXPECT_EQ(Concat({RegisterPRLines("Scheduling"), RegisterPRLines("Deferred"), RegisterPRLines("Commit")}),
-                  install.KrvlLines());
+        ExpectRun(Install(kPackage), 0, PhaseLines({"Scheduling", "Deferred", "Commit"}));
         EXPECT_EQ(c.products, m_updater.Products());
         const Lines debug = DebugLogLines();
         EXPECT_EQ(c.refusals, Count(debug, kRefused));
-        EXPECT_EQ(1u, Count(debug, "RegisterProduct(ORB Submission Engine, 11.0, KrvAllLanguages, " +
-                                       std::string(kEngineProduct) + ")"));
+        EXPECT_EQ(1u, Count(debug, "RegisterProduct(ORB Submission Engine, 11.0, KrvAllLanguages, " + kEngine + ")"));
         EXPECT_EQ(1u, Count(debug, "RegisterProduct(QELM Submission Control Data, 11.0, KrvAllLanguages, " +
-                                       std::string(kControlDataProduct) + ")"));
-        EXPECT_EQ(1u, Count(debug, "SetProperty(" + std::string(kControlDataProduct) +
-                                       ", DescName = Korvalin Security Software Update)"));
-        ExpectNoDataFilesLeft();
+                                       kControlData + ")"));
+        EXPECT_EQ(1u,
+                  Count(debug, "SetProperty(" + kControlData + ", DescName = Korvalin Security Software Update)"));
         m_updater.Fail(L"");
         EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
         DeleteDebugLogs();
@@ -110,7 +186,7 @@ TEST_F(RegisterPRFaultTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstall
 }
 
 // Twenty attempts half a second apart in the deferred call and twenty in the rollback, then 1603.
-TEST_F(RegisterPRFaultTest, UpdaterThatCannotBeCreatedFailsTheInstallationAndRegistersNothing)
+TEST_F(RegisterPRTest, UpdaterThatCannotBeCreatedFailsTheInstallationAndRegistersNothing)
 {
     struct Case {
         const wchar_t* failCall; // null: the updater's classes are not registered
@@ -124,19 +200,24 @@ TEST_F(RegisterPRFaultTest, UpdaterThatCannotBeCreatedFailsTheInstallationAndReg
         else
             updater.Unregister();
         const InstallerRun install = Install(kPackage);
-        EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
-        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-        EXPECT_EQ(FailedRegistrationLines(), install.KrvlLines());
+        ExpectRun(install, ERROR_INSTALL_FAILURE,
+                  Concat({PhaseLines({"Scheduling"}),
+                          {"KRVL: Deferred (Begin): SubmissionEnginePatchRelay",
+                           "KRVL: Deferred (End): SubmissionEnginePatchRelay",
+                           "KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE."},
+                          PhaseLines({"Rollback"})}));
+        EXPECT_EQ(std::make_pair(5ul, std::string("verdict: the installation failed because of the module: RegisterPR "
+                                                  "could not reach the updater in its deferred call")),
+                  InspectLog(install));
         EXPECT_EQ("", updater.Products());
         EXPECT_EQ(40u, Count(DebugLogLines(), std::string("CoCreateInstance failed: ") + c.code));
         EXPECT_EQ(0u, Count(DebugLogLines(), kRefused));
-        ExpectNoDataFilesLeft();
         DeleteDebugLogs();
     }
 }
 
 // A removal never fails for the updater: unreachable, or refusing to forget the products.
-TEST_F(RegisterPRFaultTest, RemovalSucceedsWhateverTheUpdaterDoes)
+TEST_F(RegisterPRTest, RemovalSucceedsWhateverTheUpdaterDoes)
 {
     for (const wchar_t* call : {L"CreateProductRegistry", L"UnregisterProduct"}) {
         SCOPED_TRACE(Narrow(call));
@@ -145,25 +226,20 @@ TEST_F(RegisterPRFaultTest, RemovalSucceedsWhateverTheUpdaterDoes)
         m_updater.Journal();
         DeleteDebugLogs();
         m_updater.Fail(call);
-        const InstallerRun remove = Uninstall(kPackage);
-        EXPECT_TRUE(Succeeded(remove));
-        EXPECT_FALSE(ShowsCrash(remove)) << Describe(remove);
-        EXPECT_EQ(Concat({RegisterPRLines("Scheduling"), RegisterPRLines("Deferred"), RegisterPRLines("Commit")}),
-                  remove.KrvlLines());
+        ExpectRun(Uninstall(kPackage), 0, PhaseLines({"Scheduling", "Deferred", "Commit"}));
         const Lines journal = m_updater.Journal();
         if (call[0] == L'C')
             EXPECT_EQ(20u, Count(DebugLogLines(), "CoCreateInstance failed: 0x80004005"));
         else
-            EXPECT_EQ(RemovalCalls(), journal) << "both products were asked for";
-        EXPECT_EQ(RegisteredProducts(), m_updater.Products()) << "the updater could not be told";
-        ExpectNoDataFilesLeft();
+            EXPECT_EQ(kRemovalCalls, journal) << "both products were asked for";
+        EXPECT_EQ(kRegisteredProducts, m_updater.Products()) << "the updater could not be told";
     }
 }
 
 // A rolled-back installation asks the updater to forget both products. If it refuses they stay;
 // if the sequence's data file lost "Install" before the rollback, the rollback takes itself for
 // that of a removal and registers them again.
-TEST_F(RegisterPRFaultTest, RollbackThatCannotForgetLeavesBothProductsRegistered)
+TEST_F(RegisterPRTest, RollbackThatCannotForgetLeavesBothProductsRegistered)
 {
     struct Case {
         const wchar_t* failCall;
@@ -171,22 +247,18 @@ TEST_F(RegisterPRFaultTest, RollbackThatCannotForgetLeavesBothProductsRegistered
         Lines journal;
     };
     const std::vector<Case> cases = {
-        {L"UnregisterProduct", L"", Concat({RegistrationCalls(), RemovalCalls()})},
-        {L"", L"cut", Concat({RegistrationCalls(), RegistrationCalls()})},
+        {L"UnregisterProduct", L"", Concat({kRegistrationCalls, kRemovalCalls})},
+        {L"", L"cut", Concat({kRegistrationCalls, kRegistrationCalls})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.failCall) + Narrow(c.damage));
         UpdaterStandIn updater;
         updater.Fail(c.failCall);
         const RecordDamage damage(L"SUB_PR_Action.dat", c.damage);
-        const InstallerRun install = Install(kPackage, L"DAMAGELATER=1 FORCEFAIL=1");
-        EXPECT_EQ(static_cast<unsigned long>(ERROR_INSTALL_FAILURE), install.exitCode) << Describe(install);
-        EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
-        EXPECT_EQ(Concat({RegisterPRLines("Scheduling"), RegisterPRLines("Deferred"), RegisterPRLines("Rollback")}),
-                  install.KrvlLines());
+        ExpectRun(Install(kPackage, L"DAMAGELATER=1 FORCEFAIL=1"), ERROR_INSTALL_FAILURE,
+                  PhaseLines({"Scheduling", "Deferred", "Rollback"}));
         EXPECT_EQ(c.journal, updater.Journal());
-        EXPECT_EQ(RegisteredProducts(), updater.Products());
-        ExpectNoDataFilesLeft();
+        EXPECT_EQ(kRegisteredProducts, updater.Products());
     }
 }
 

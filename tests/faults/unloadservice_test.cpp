@@ -1,7 +1,8 @@
-// UnloadSubmissionService in the real msiexec with the logging switches, the shared-runtime folder
-// value and the service host at fault: the installation succeeds, the log shows exactly the lines
-// the threshold lets through, the engine is unloaded only when it was found, and no value is
-// rewritten.
+// UnloadSubmissionService in the real msiexec, against the service host and trust verifier
+// stand-ins placed where the registry says the shared runtime lives, with the logging switches,
+// the shared-runtime folder value and the service host at fault: the installation succeeds, the
+// log shows exactly the lines the threshold lets through, the engine is unloaded only when it was
+// found and never started again, and no value is rewritten.
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
 #include "tests/e2e/msiexec.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,7 +22,10 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const std::string kServices = "[Submission]\nC:\\Program Files\\Korvalin\\Engine\\vexcore.dll|ORBSubmissionEngine\n";
+const std::string kEngine = "C:\\Program Files\\Korvalin\\Engine\\vexcore.dll";
+const std::string kServices = "[Submission]\n" + kEngine + "|ORBSubmissionEngine\n";
+const std::string kScanner = "[Antivirus]\nC:\\Program Files\\Korvalin\\Scanner\\scan.dll|Scanner\n";
+const std::string kBackup = "[Backup]\n" + kEngine + "|Backup\n";
 const std::string kUnloaded = "[Submission]\n";
 const char kOpening[] = "KRVL: Shutting down the submission service...";
 const char kStopping[] = "KRVL: Service control initialization succeeded.  Stopping the service";
@@ -86,6 +91,10 @@ TEST(UnloadServiceFaultTest, SwitchesValuesAndHostFailures)
                     unloaded ? kUnloaded : kServices};
     };
     const std::vector<Case> cases = {
+        // The search ends with the find: the same module in a later configuration stays.
+        {"the engine among other configurations",
+         [](CSharedRuntime& runtime) { runtime.SetServices(kScanner + kServices + kBackup); }, kVerbose,
+         kScanner + kUnloaded + kBackup},
         msiLogging(
             "MsiLogging absent", [] { DeleteValue(kKorvalinKey, L"MsiLogging"); }, false),
         msiLogging(
@@ -180,10 +189,18 @@ TEST(UnloadServiceFaultTest, SwitchesValuesAndHostFailures)
             SetMsiLogging(L"2");
             c.plant(runtime);
             const auto before = ValuesRead();
-            EXPECT_EQ(c.lines, runs.Run());
+            EXPECT_EQ(c.lines, runs.Run().KrvlLines());
             EXPECT_EQ(before, ValuesRead()) << "no value is rewritten";
             EXPECT_EQ(c.services, runtime.Services());
-            for (const Lines& journal : {runtime.ServiceJournal(), runtime.TrustJournal()})
+            for (const std::string& line : runtime.ServiceJournal())
+                EXPECT_EQ(std::string::npos, line.find(".LoadModule(")) << "the engine is not started again";
+            const Lines trust = runtime.TrustJournal();
+            if (!runtime.ServiceJournal().empty()) {
+                EXPECT_NE(trust.end(), std::find(trust.begin(), trust.end(),
+                                                 "IVerifyTrustBase.VerifyFile(\"" + Narrow(runtime.ServiceHostPath()) +
+                                                     "\", false) -> eVerifyTrusted"));
+            }
+            for (const Lines& journal : {runtime.ServiceJournal(), trust})
                 if (!journal.empty()) {
                     EXPECT_EQ(servicetest::kUnloadedClean, journal.back()) << "everything loaded is released";
                 }
