@@ -1,10 +1,12 @@
 // Independent references for the native tests: OpenSSL's Blowfish and MD5, driven in the
-// module's block word order from outside, and small parsing helpers.
+// module's block word order from outside, and encoders of the record file and the control-file
+// container typed from the formats, not from the code.
 #pragma once
 
 #include <openssl/blowfish.h>
 #include <openssl/md5.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -40,14 +42,10 @@ inline void Blowfish(const Bytes& key, uint8_t* data, size_t size, bool encipher
 {
     BF_KEY schedule;
     BF_set_key(&schedule, int(key.size()), key.data());
-    const size_t whole = size - size % 8;
-    for (size_t i = 0; i < whole; i += 8) {
-        uint8_t block[8];
-        std::memcpy(block, data + i, 8);
-        SwapHalves(block, 8);
-        BF_ecb_encrypt(block, block, &schedule, encipher ? BF_ENCRYPT : BF_DECRYPT);
-        SwapHalves(block, 8);
-        std::memcpy(data + i, block, 8);
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        SwapHalves(data + i, 8);
+        BF_ecb_encrypt(data + i, data + i, &schedule, encipher ? BF_ENCRYPT : BF_DECRYPT);
+        SwapHalves(data + i, 8);
     }
 }
 
@@ -64,11 +62,6 @@ inline Bytes RandomBytes(std::mt19937& rng, size_t size)
     for (auto& b : out)
         b = uint8_t(rng());
     return out;
-}
-
-inline uint32_t Le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 inline void PutLe32(uint8_t* p, uint32_t v)
@@ -88,6 +81,102 @@ inline Bytes GuidBytes(const std::string& text)
     Bytes out = {d1[3], d1[2], d1[1], d1[0], d2[1], d2[0], d3[1], d3[0]};
     out.insert(out.end(), d4.begin(), d4.end());
     return out;
+}
+
+const Bytes kRecordKey = {0x3C, 0x91, 0x5E, 0x07, 0xD2, 0x68, 0xA4, 0x1F};
+const Bytes kMagic = GuidBytes("{D3F08B52-6C19-4E7A-9B41-E275A0C8D93F}");
+const Bytes kKeyEncipheringKey = GuidBytes("{4E92A7C1-58B3-4D06-A1F8-7C3E60B295DA}");
+
+// One record before enciphering: a 40-byte head (name field, type, data size D) and D bytes.
+struct Record {
+    Bytes head;
+    Bytes data;
+};
+
+inline Record RawRecord(const std::string& nameField, uint32_t type, uint32_t dataSize, const Bytes& data)
+{
+    Record record{Bytes(40, 0), data};
+    std::copy_n(nameField.begin(), std::min<size_t>(nameField.size(), 32), record.head.begin());
+    PutLe32(record.head.data() + 32, type);
+    PutLe32(record.head.data() + 36, dataSize);
+    return record;
+}
+
+// A string as the module lays it out: D = L + 8 - L mod 8 with L the length and its zero.
+inline Record StringRecord(const std::string& name, const std::string& value)
+{
+    const size_t length = value.size() + 1;
+    Bytes data(value.begin(), value.end());
+    data.resize(length + 8 - length % 8, 0);
+    return RawRecord(name, 0, uint32_t(data.size()), data);
+}
+
+inline Record DwordRecord(const std::string& name, uint32_t value)
+{
+    Bytes data(8, 0);
+    PutLe32(data.data(), value);
+    return RawRecord(name, 1, 8, data);
+}
+
+// A record file in the given record order: the header with the count, each record enciphered
+// whole, trailing bytes, and the enciphered MD5 over header bytes 0-11 and all after the header.
+inline Bytes EncodeRecordFile(uint32_t count, const std::vector<Record>& records, const Bytes& trailing = {},
+                              uint32_t version = 1)
+{
+    Bytes file(28, 0);
+    PutLe32(file.data(), 0xFE56524B);
+    PutLe32(file.data() + 4, version);
+    PutLe32(file.data() + 8, count);
+    for (const Record& record : records) {
+        Bytes stored = record.head;
+        stored.insert(stored.end(), record.data.begin(), record.data.end());
+        Blowfish(kRecordKey, stored.data(), stored.size(), true);
+        file.insert(file.end(), stored.begin(), stored.end());
+    }
+    file.insert(file.end(), trailing.begin(), trailing.end());
+    Bytes digested(file.begin(), file.begin() + 12);
+    digested.insert(digested.end(), file.begin() + 28, file.end());
+    auto digest = Md5(digested.data(), digested.size());
+    Blowfish(kRecordKey, digest.data(), digest.size(), true);
+    std::copy(digest.begin(), digest.end(), file.begin() + 12);
+    return file;
+}
+
+// An enciphered control file: the magic, the data key enciphered with the key-enciphering key,
+// the 64-bit stored length, and the body (padded by the caller) enciphered with the data key.
+inline Bytes EncodeContainer(const Bytes& dataKey, uint64_t storedLength, const Bytes& body)
+{
+    Bytes file = kMagic;
+    Bytes key = dataKey;
+    Blowfish(kKeyEncipheringKey, key.data(), key.size(), true);
+    file.insert(file.end(), key.begin(), key.end());
+    for (int i = 0; i < 8; ++i)
+        file.push_back(uint8_t(storedLength >> (8 * i)));
+    Bytes enciphered = body;
+    Blowfish(dataKey, enciphered.data(), enciphered.size(), true);
+    file.insert(file.end(), enciphered.begin(), enciphered.end());
+    return file;
+}
+
+// The container of a plain file: L = size + 1, then 1 to 8 zero bytes of fill.
+inline Bytes EncodeContainerFor(const std::string& plain, const Bytes& dataKey)
+{
+    const size_t length = plain.size() + 1;
+    Bytes body(plain.begin(), plain.end());
+    body.resize(length + 8 - length % 8, 0);
+    return EncodeContainer(dataKey, length, body);
+}
+
+// The deciphered body (whole blocks) of a container, and its data key.
+inline Bytes DecipheredBody(const Bytes& file, Bytes* dataKey = nullptr)
+{
+    Bytes key(file.begin() + 16, file.begin() + 32);
+    Blowfish(kKeyEncipheringKey, key.data(), 16, false);
+    Bytes body(file.begin() + 40, file.end());
+    Blowfish(key, body.data(), body.size(), false);
+    if (dataKey != nullptr)
+        *dataKey = key;
+    return body;
 }
 
 }  // namespace oracle

@@ -2,12 +2,10 @@
 // hostile input is refused with a position instead of crashing or being half-read.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "xmlreader.h"
 
-using inspector::xml::ElementsByName;
 using inspector::xml::MAX_NESTING_DEPTH;
 using inspector::xml::Parse;
 using inspector::xml::SElement;
@@ -72,17 +70,6 @@ TEST(XmlReader, ReferencesCdataLineEndsAndBom)
     EXPECT_EQ(root->Text(), "1&2<&amp;>\xF0\x9F\x98\x80\nz\nq");
 }
 
-TEST(XmlReader, ElementsByNameInDocumentOrderAtAnyDepth)
-{
-    const auto root = ReadOk("<p id='0'><x><p id='1'><p id='2'/></p></x><p id='3'/></p>");
-    ASSERT_TRUE(root);
-    const auto found = ElementsByName(*root, "p");
-    ASSERT_EQ(found.size(), 4u);
-    for (size_t i = 0; i < found.size(); ++i)
-        EXPECT_EQ(*found[i]->Attribute("id"), std::to_string(i));
-    EXPECT_TRUE(ElementsByName(*root, "P").empty());
-}
-
 TEST(XmlReader, MalformedDocumentsAreRefused)
 {
     const struct {
@@ -124,21 +111,13 @@ TEST(XmlReader, MalformedDocumentsAreRefused)
         {"<r><?XML x?></r>", "XML declaration anywhere but at the very start"},
         {"<1r/>", "expected the root element"},
         {"<r><1/></r>", "an element name"},
+        {"<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><r>&e;</r>", "document type declarations"},
+        {"<?xml version='1.0'?>\n<!DOCTYPE r SYSTEM \"http://example.com/r.dtd\"><r/>", "document type declarations"},
     };
     for (const auto& test : cases) {
         SParseError error;
         EXPECT_FALSE(Read(test.text, error)) << test.text;
         EXPECT_NE(error.reason.find(test.reason), std::string::npos) << test.text << " -> " << error.reason;
-    }
-}
-
-TEST(XmlReader, DocumentTypeDeclarationsAndExternalEntitiesAreRefused)
-{
-    for (const char* text : {"<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><r>&e;</r>",
-                             "<?xml version='1.0'?>\n<!DOCTYPE r SYSTEM \"http://example.com/r.dtd\"><r/>"}) {
-        SParseError error;
-        EXPECT_FALSE(Read(text, error));
-        EXPECT_NE(error.reason.find("document type declarations are not accepted"), std::string::npos);
     }
 }
 
@@ -148,20 +127,6 @@ TEST(XmlReader, ErrorPositionIsLineAndColumn)
     EXPECT_FALSE(Read("<r>\n  <s>\r\n  </t>\n</r>", error));
     EXPECT_EQ(error.line, 3u);
     EXPECT_EQ(error.column, 3u);
-}
-
-TEST(XmlReader, EveryTruncationOfAValidDocumentIsRefused)
-{
-    const std::string document = "<?xml version=\"1.0\"?>\n<!-- c -->\n<scd><controlSettings scdSequence='7'/>"
-                                 "<product scdVersion=\"1.0\" product=\"A&amp;B\"><control type='Detection'>"
-                                 "<server port='443'><![CDATA[h]]></server><n>&#x41;</n></control></product>"
-                                 "</scd>";
-    ASSERT_TRUE(ReadOk(document));
-    for (size_t length = 0; length < document.size(); ++length) {
-        SParseError error;
-        EXPECT_FALSE(Read(document.substr(0, length), error)) << length;
-        EXPECT_FALSE(error.reason.empty()) << length;
-    }
 }
 
 TEST(XmlReader, NestingDepthIsBounded)
@@ -174,50 +139,3 @@ TEST(XmlReader, NestingDepthIsBounded)
     }
 }
 
-TEST(XmlReader, OversizedInputIsRefusedBeforeParsing)
-{
-    std::string text = "<r>";
-    text.resize(inspector::xml::MAX_DOCUMENT_SIZE + 1, ' ');
-    SParseError error;
-    EXPECT_FALSE(Read(text, error));
-    EXPECT_NE(error.reason.find("larger than"), std::string::npos);
-}
-
-TEST(XmlReader, RandomByteChangesAreReadOrRefusedWithoutFault)
-{
-    const std::string document = "<?xml version=\"1.0\"?><scd><controlSettings scdSequence='7'/><!-- c -->"
-                                 "<product scdVersion=\"1.0\" product=\"A&amp;B\"><control type='Detection'>"
-                                 "<server port='443'><![CDATA[h]]></server><n>&#x41;&#65;</n></control></product>"
-                                 "</scd>";
-    const char alphabet[] = "<>/='\"&;#x![]-? \xC3\xA9\x80";
-    std::mt19937 generator(20261206);
-    for (int round = 0; round < 5000; ++round) {
-        std::string text = document;
-        const int changes = 1 + int(generator() % 4);
-        for (int i = 0; i < changes; ++i) {
-            const size_t at = generator() % text.size();
-            const char byte = alphabet[generator() % (sizeof(alphabet) - 1)];
-            switch (generator() % 3) {
-            case 0:
-                text[at] = byte;
-                break;
-            case 1:
-                text.insert(at, 1, byte);
-                break;
-            default:
-                text.erase(at, 1);
-                break;
-            }
-        }
-        SParseError error;
-        const auto root = Read(text, error);
-        // Either a tree or a reason with a position inside the text.
-        if (root) {
-            EXPECT_FALSE(root->name.empty());
-        } else {
-            EXPECT_FALSE(error.reason.empty()) << text;
-            EXPECT_GE(error.line, 1u);
-            EXPECT_LE(error.column, text.size() + 1) << text;
-        }
-    }
-}
