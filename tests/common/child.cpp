@@ -22,8 +22,8 @@ std::wstring ChildCommandLine(const char* name, const std::string& argument)
 {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return L"\"" + std::wstring(self) + L"\" " + Widen(kChildSwitch) + L" " + Widen(name) + L" \"" + Widen(argument)
-           + L"\"";
+    return L"\"" + std::wstring(self) + L"\" " + Widen(kChildSwitch) + L" " + Widen(name) + L" \"" + Widen(argument) +
+           L"\"";
 }
 
 } // namespace
@@ -34,12 +34,7 @@ bool RegisterChild(const char* name, ChildFunction function)
     return true;
 }
 
-std::vector<std::string> RunChildForDebugOutput(const char* name, const std::string& argument)
-{
-    return RunUnderDebugger(ChildCommandLine(name, argument), 60000).debugStrings;
-}
-
-ChildResult RunChild(const char* name, const std::string& argument)
+ProcessResult RunChild(const char* name, const std::string& argument)
 {
     return RunProcess(ChildCommandLine(name, argument), 60000);
 }

@@ -39,16 +39,16 @@ void DeleteKeyTree(const wchar_t* subKey)
 void CreateKey(const wchar_t* subKey)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view, nullptr,
-                                             &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view,
+                                             nullptr, &key, nullptr));
     RegCloseKey(key);
 }
 
 void SetRaw(const wchar_t* subKey, const wchar_t* name, DWORD type, const void* data, DWORD bytes)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view, nullptr,
-                                             &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view,
+                                             nullptr, &key, nullptr));
     const LONG result = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
     RegCloseKey(key);
     ASSERT_EQ(ERROR_SUCCESS, result);
