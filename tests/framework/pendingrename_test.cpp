@@ -58,25 +58,21 @@ TEST(PendingRenameRepair, DeletesNowOrSchedulesFilesInUse)
 {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
     const std::wstring folder = MakeScratchFolder(L"pending rename");
-    const std::wstring free = folder + L"\\free file.dat";
-    const std::wstring held = folder + L"\\held file.dat";
-    WriteFileBytes(free, {1, 2, 3});
-    WriteFileBytes(held, {4, 5, 6});
-    EXPECT_EQ(kDeleted, DeleteFileNowOrAtRestart(free.c_str()));
-    EXPECT_FALSE(FileExists(free));
-    EXPECT_EQ(kNothingToDelete, DeleteFileNowOrAtRestart(free.c_str()));
-    EXPECT_EQ(L"<missing>", StoredList()) << "nothing scheduled for a deleted file";
-
-    const HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(kDeleteAtRestart, DeleteFileNowOrAtRestart(held.c_str()));
+    const std::wstring file = folder + L"\\held file.dat";
+    WriteFileBytes(file, {4, 5, 6});
+    const HANDLE holder = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(kDeleteAtRestart, DeleteFileNowOrAtRestart(file.c_str()));
     CloseHandle(holder);
-    EXPECT_TRUE(FileExists(held));
     wchar_t shortPath[MAX_PATH];
-    ASSERT_GT(GetShortPathNameW(held.c_str(), shortPath, MAX_PATH), 0u);
+    ASSERT_GT(GetShortPathNameW(file.c_str(), shortPath, MAX_PATH), 0u);
     const std::wstring list = StoredList();
     // The source, then an empty destination and the end of the list.
     EXPECT_EQ(std::wstring(shortPath) + std::wstring(3, L'\0'), list.substr(list.size() - wcslen(shortPath) - 3));
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
+    EXPECT_EQ(kDeleted, DeleteFileNowOrAtRestart(file.c_str()));
+    EXPECT_FALSE(FileExists(file));
+    EXPECT_EQ(kNothingToDelete, DeleteFileNowOrAtRestart(file.c_str()));
+    EXPECT_EQ(L"<missing>", StoredList()) << "nothing scheduled for a deleted file";
     RemoveTree(folder);
 }
 

@@ -2,13 +2,11 @@
 #include "framework/persistdata.h"
 #include "framework/pendingrename.h"
 
-#include "buildpaths.h"
 #include "tests/common/files.h"
 #include "tests/common/registry.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <msiquery.h>
 
 #include <string>
 #include <vector>
@@ -127,23 +125,6 @@ TEST_F(StoreFileTest, PropertyFileKeepsLongNamesAndGoesWithItsLastUser)
     EXPECT_TRUE(FileExists(m_property)) << "one user left";
     CPropertyData(0).Discard();
     EXPECT_FALSE(FileExists(m_property));
-}
-
-TEST_F(StoreFileTest, PropertiesComeFromTheSessionOnlyInTheSchedulingCall)
-{
-    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    MSIHANDLE package = 0;
-    ASSERT_EQ(0u, MsiOpenPackageW((std::wstring(SUBMCA_PACKAGE_DIR) + L"\\installedapps.msi").c_str(), &package));
-    CPropertyData store(package);
-    EXPECT_TRUE(store.SetProperty(L"SUBMCATEST", L"session", FALSE));
-    EXPECT_TRUE(store.SetProperty(L"SUBMCATEST", L"file", TRUE));
-    wchar_t buffer[32];
-    DWORD size = 32;
-    ASSERT_EQ(0u, MsiGetPropertyW(package, L"SUBMCATEST", buffer, &size));
-    EXPECT_EQ(std::wstring(L"session"), buffer);
-    EXPECT_TRUE(store.GetProperty(L"SUBMCATEST", buffer, 32, TRUE));
-    EXPECT_EQ(std::wstring(L"file"), buffer);
-    MsiCloseHandle(package);
 }
 
 } // namespace

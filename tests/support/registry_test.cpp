@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
 using namespace testsupport;
@@ -19,12 +18,6 @@ namespace {
 
 const wchar_t kKey[] = L"Software\\Korvalin\\SupportTests\\Registry";
 const HKEY kNoSuchRoot = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));
-
-std::vector<BYTE> Utf16(const std::wstring& text, size_t bytes)
-{
-    const BYTE* begin = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(begin, begin + bytes);
-}
 
 class RegistryTest : public testing::Test {
 protected:
@@ -118,34 +111,6 @@ TEST_F(RegistryTest, StringBufferSizesAndOutOfMemory)
     EXPECT_EQ(ERROR_OUTOFMEMORY, m_reg.GetLastError());
     EXPECT_EQ(L"before", text);
     supporttest::DisarmAllocationFailure();
-}
-
-TEST_F(RegistryTest, WritesStoreExactBytes)
-{
-    srLib::CMemory block;
-    block.Copy(srLib::CMemory::eNew, "\x10\x20\x30", 3);
-    EXPECT_TRUE(m_reg.SetString(L"s", L"text"));
-    EXPECT_TRUE(m_reg.SetString(L"e", std::wstring(L"%TEMP%"), REG_EXPAND_SZ));
-    EXPECT_TRUE(m_reg.SetString(L"m", std::wstring(L"a\0b", 3), REG_MULTI_SZ));
-    EXPECT_TRUE(m_reg.SetNumber(L"i", -2));
-    EXPECT_TRUE(m_reg.SetNumber(L"q", 0x0102030405060708ull));
-    EXPECT_TRUE(m_reg.SetBinary(L"b", block));
-    const std::vector<std::tuple<const wchar_t*, DWORD, std::vector<BYTE>>> stored = {
-        {L"s", REG_SZ, Utf16(L"text", 10)},          {L"e", REG_EXPAND_SZ, Utf16(L"%TEMP%", 14)},
-        {L"m", REG_MULTI_SZ, Utf16(L"a", 4)},        {L"i", REG_DWORD, {0xFE, 0xFF, 0xFF, 0xFF}},
-        {L"q", REG_QWORD, {8, 7, 6, 5, 4, 3, 2, 1}}, {L"b", REG_BINARY, {0x10, 0x20, 0x30}},
-    };
-    for (const auto& [name, type, data] : stored) {
-        const auto value = GetRaw(kKey, name);
-        ASSERT_TRUE(value.has_value()) << Narrow(name);
-        EXPECT_EQ(type, value->type) << Narrow(name);
-        EXPECT_EQ(data, value->data) << Narrow(name);
-    }
-    unsigned long unused = 0;
-    m_reg.GetNumber(L"missing", unused);
-    EXPECT_FALSE(m_reg.SetString(L"x", L"text", REG_BINARY));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, m_reg.GetLastError()) << "the refusal leaves the last error";
-    EXPECT_FALSE(GetRaw(kKey, L"x").has_value());
 }
 
 TEST_F(RegistryTest, OwnershipMovesAndClosingKeepsTheLastError)
