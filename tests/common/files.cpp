@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace testsupport {
 
@@ -66,16 +67,11 @@ std::string ReadTextFile(const std::wstring& path)
 std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find('\n', begin);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(begin, end - begin);
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         lines.push_back(line);
-        begin = end + 1;
     }
     return lines;
 }

@@ -15,15 +15,6 @@ struct ProcessResult {
 // that start helpers of their own (msiexec), which would hold the pipe open.
 ProcessResult RunProcess(const std::wstring& commandLine, unsigned long timeoutMs, bool capture = true);
 
-struct DebuggedResult {
-    unsigned long exitCode = 0;
-    bool timedOut = false;
-    std::vector<std::string> debugStrings; // what the process passed to OutputDebugString, in order
-};
-
-// Runs a command line as a debuggee and collects its debugger output (at most timeoutMs).
-DebuggedResult RunUnderDebugger(const std::wstring& commandLine, unsigned long timeoutMs);
-
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 

@@ -11,6 +11,15 @@ namespace {
 
 thread_local REGSAM t_view = 0;
 
+// The key, created if missing, open for every access in the current view.
+HKEY Create(const wchar_t* subKey)
+{
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view,
+                                             nullptr, &key, nullptr));
+    return key;
+}
+
 } // namespace
 
 RegistryView::RegistryView(REGSAM view) : m_previous(t_view)
@@ -38,17 +47,12 @@ void DeleteKeyTree(const wchar_t* subKey)
 
 void CreateKey(const wchar_t* subKey)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view, nullptr,
-                                             &key, nullptr));
-    RegCloseKey(key);
+    RegCloseKey(Create(subKey));
 }
 
 void SetRaw(const wchar_t* subKey, const wchar_t* name, DWORD type, const void* data, DWORD bytes)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_ALL_ACCESS | t_view, nullptr,
-                                             &key, nullptr));
+    const HKEY key = Create(subKey);
     const LONG result = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
     RegCloseKey(key);
     ASSERT_EQ(ERROR_SUCCESS, result);

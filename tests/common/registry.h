@@ -10,8 +10,8 @@
 // another.
 namespace testsupport {
 
-extern const wchar_t kKorvalinKey[];       // Software\Korvalin
-extern const wchar_t kInstalledAppsKey[];  // Software\Korvalin\InstalledApps
+extern const wchar_t kKorvalinKey[];      // Software\Korvalin
+extern const wchar_t kInstalledAppsKey[]; // Software\Korvalin\InstalledApps
 
 // While it lives, the helpers on this thread work in the given view (KEY_WOW64_64KEY or
 // KEY_WOW64_32KEY); the trace options, for one, are read from the 64-bit view on 64-bit Windows.

@@ -23,8 +23,8 @@ std::string ReadSharedUtf16(const std::wstring& path, size_t fromByte)
 CTraceCapture::CTraceCapture()
 {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    const std::wstring folder = testsupport::MakeScratchFolder(
-        L"trace-" + testsupport::Widen(test->test_suite_name()) + L"-" + testsupport::Widen(test->name()));
+    const std::wstring folder = testsupport::MakeScratchFolder(L"trace-" + testsupport::Widen(test->test_suite_name()) +
+                                                               L"-" + testsupport::Widen(test->name()));
     m_path = folder + L"\\submca.log";
     // Past the byte-order mark of the new file.
     m_consumed = sizeof(wchar_t);

@@ -12,7 +12,6 @@
 #include <string>
 
 using namespace InstallToolBox;
-using namespace testsupport;
 
 namespace {
 
@@ -35,9 +34,7 @@ private:
 
 TEST(DriverOutOfMemory, EveryFailedAllocationEndsTheCallWithAResult)
 {
-    const std::wstring dataFile = TempFolder() + L"\\OutOfMemorySeq.dat";
-    DeleteFileIfAny(dataFile);
-    int failures = 0;
+    const std::wstring dataFile = testsupport::TempFolder() + L"\\OutOfMemorySeq.dat";
     for (int skip = 0;; ++skip) {
         CAllocatingAction action;
         CCustomAction* actions[] = {&action};
@@ -46,15 +43,14 @@ TEST(DriverOutOfMemory, EveryFailedAllocationEndsTheCallWithAResult)
         EXPECT_NO_THROW(result = RunCustomActions(0, actions, 1, L"OutOfMemorySeq")) << "allocation " << skip;
         const bool reached = !supporttest::AllocationFailurePending();
         supporttest::DisarmAllocationFailure();
-        DeleteFileIfAny(dataFile);
+        testsupport::DeleteFileIfAny(dataFile);
         if (!reached) {
             EXPECT_EQ(static_cast<UINT>(ERROR_SUCCESS), result) << "enough memory for the whole call";
+            EXPECT_GT(skip, 3) << "the call allocates in the driver, the store and the action";
             break;
         }
-        ++failures;
         EXPECT_TRUE(result == ERROR_SUCCESS || result == ERROR_INSTALL_FAILURE) << result << " at " << skip;
     }
-    EXPECT_GT(failures, 3) << "the call allocates in the driver, the store and the action";
 }
 
 } // namespace

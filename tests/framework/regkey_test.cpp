@@ -10,64 +10,53 @@ using InstallToolBox::ReadRegistryString;
 
 namespace {
 
-// What the fake registry read hands back: a result, a type and the stored bytes, exactly as a
-// Windows registry returns them (no terminator added).
-struct StoredValue {
-    LONG result;
-    DWORD type;
-    std::vector<BYTE> data;
-};
-StoredValue g_stored;
+// What the stand-in registry read hands back, exactly as a Windows registry returns it (no
+// terminator added): the type and the stored bytes; an empty type is a missing value.
+DWORD g_type;
+std::vector<BYTE> g_data;
 
 LONG WINAPI FakeQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD bytes)
 {
-    if (g_stored.result != ERROR_SUCCESS)
-        return g_stored.result;
-    *type = g_stored.type;
-    if (g_stored.data.size() > *bytes) {
-        *bytes = static_cast<DWORD>(g_stored.data.size());
+    if (g_type == REG_NONE)
+        return ERROR_FILE_NOT_FOUND;
+    *type = g_type;
+    const DWORD room = *bytes;
+    *bytes = static_cast<DWORD>(g_data.size());
+    if (g_data.size() > room)
         return ERROR_MORE_DATA;
-    }
-    std::memcpy(data, g_stored.data.data(), g_stored.data.size());
-    *bytes = static_cast<DWORD>(g_stored.data.size());
+    std::memcpy(data, g_data.data(), g_data.size());
     return ERROR_SUCCESS;
-}
-
-std::vector<BYTE> Bytes(const std::wstring& text, bool terminated)
-{
-    const BYTE* begin = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(begin, begin + (text.size() + (terminated ? 1 : 0)) * sizeof(wchar_t));
 }
 
 TEST(RegistryStringRead, AcceptsOnlyTerminatedTextOfAStringType)
 {
     struct Case {
-        const char* what;
-        StoredValue stored;
+        DWORD type;
+        std::wstring stored; // every character of it, terminators included
+        size_t extraByte;
         LONG expected;
-        std::wstring text; // what the buffer holds on success
     };
-    std::vector<BYTE> odd = Bytes(L"ab", true);
-    odd.push_back(0);
+    const std::wstring terminated(L"C:\\Data\0", 8);
     const std::vector<Case> cases = {
-        {"terminated text", {ERROR_SUCCESS, REG_SZ, Bytes(L"C:\\Data", true)}, ERROR_SUCCESS, L"C:\\Data"},
-        {"expandable, not expanded", {ERROR_SUCCESS, REG_EXPAND_SZ, Bytes(L"%TEMP%", true)}, ERROR_SUCCESS, L"%TEMP%"},
-        {"zero bytes", {ERROR_SUCCESS, REG_SZ, {}}, ERROR_SUCCESS, L""},
-        {"no terminator", {ERROR_SUCCESS, REG_SZ, Bytes(L"C:\\", false)}, ERROR_INVALID_DATA, L""},
-        {"odd byte length", {ERROR_SUCCESS, REG_SZ, odd}, ERROR_INVALID_DATA, L""},
-        {"multi-string", {ERROR_SUCCESS, REG_MULTI_SZ, Bytes(L"a", true)}, ERROR_INVALID_DATA, L""},
-        {"number", {ERROR_SUCCESS, REG_DWORD, {2, 0, 0, 0}}, ERROR_INVALID_DATA, L""},
-        {"missing", {ERROR_FILE_NOT_FOUND, REG_NONE, {}}, ERROR_FILE_NOT_FOUND, L""},
-        {"longer than the buffer", {ERROR_SUCCESS, REG_SZ, Bytes(L"abcdefghij", true)}, ERROR_MORE_DATA, L""},
+        {REG_SZ, terminated, 0, ERROR_SUCCESS},
+        {REG_EXPAND_SZ, L"%TEMP%" + std::wstring(1, L'\0'), 0, ERROR_SUCCESS},
+        {REG_SZ, L"", 0, ERROR_SUCCESS},
+        {REG_SZ, L"C:\\", 0, ERROR_INVALID_DATA},
+        {REG_SZ, std::wstring(L"ab\0", 3), 1, ERROR_INVALID_DATA},
+        {REG_MULTI_SZ, terminated, 0, ERROR_INVALID_DATA},
+        {REG_DWORD, std::wstring(2, L'\0'), 0, ERROR_INVALID_DATA},
+        {REG_NONE, L"", 0, ERROR_FILE_NOT_FOUND},
+        {REG_SZ, L"abcdefghij" + std::wstring(1, L'\0'), 0, ERROR_MORE_DATA},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        g_stored = c.stored;
+        g_type = c.type;
+        const BYTE* begin = reinterpret_cast<const BYTE*>(c.stored.data());
+        g_data.assign(begin, begin + c.stored.size() * sizeof(wchar_t) + c.extraByte);
         wchar_t buffer[8];
         std::fill(std::begin(buffer), std::end(buffer), L'#');
-        EXPECT_EQ(c.expected, ReadRegistryString(nullptr, L"name", buffer, 8, FakeQuery));
+        EXPECT_EQ(c.expected, ReadRegistryString(nullptr, L"name", buffer, 8, FakeQuery)) << c.type;
         if (c.expected == ERROR_SUCCESS) {
-            EXPECT_EQ(c.text, std::wstring(buffer));
+            EXPECT_EQ(c.stored.substr(0, c.stored.find(L'\0')), std::wstring(buffer));
         }
     }
 }
