@@ -42,10 +42,7 @@ TEST(InterfaceSlots, AsTheComponentsUseThem)
 {
     using namespace srService;
     using namespace clfs::svc;
-    const struct {
-        size_t slot;
-        size_t expected;
-    } rows[] = {
+    const size_t rows[][2] = {
         {SlotOf(&IKrvBase::QueryInterface), 0},
         {SlotOf(&IKrvBase::AddRef), 1},
         {SlotOf(&IKrvBase::Release), 2},
@@ -82,7 +79,7 @@ TEST(InterfaceSlots, AsTheComponentsUseThem)
         {SlotOf(&sr::IKeyValueCollection::SetBoolValue), 49},
     };
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i)
-        EXPECT_EQ(rows[i].expected, rows[i].slot) << "row " << i;
+        EXPECT_EQ(rows[i][1], rows[i][0]) << "row " << i;
 }
 
 TEST(Identifiers, AsTheComponentsPublishThem)
