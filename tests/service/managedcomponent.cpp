@@ -1,14 +1,11 @@
-// A shared-runtime component for the tests of the module lifetime manager. Its factory is a
-// managed one, unless the DLL's file name starts with "plain": then it answers no interface to
-// the managed-factory query. Its objects hold the owner they were created for and report their
-// release to it with the DLL's own handle. A test can hold a managed creation halfway (see
-// HoldCreations) and read how often "GetObjectCount" was asked.
+// A shared-runtime component for the tests of the module lifetime manager, with a managed factory.
+// Its objects hold the owner they were created for and report their release to it with the DLL's
+// own handle. A test can hold a managed creation halfway (see HoldCreations).
 #include "support/modulelifetime.h"
 
 #include <windows.h>
 
 #include <cstring>
-#include <cwchar>
 #include <new>
 
 namespace {
@@ -18,9 +15,7 @@ namespace {
 const KRVGUID kTestObjectId = {0xC54E0B7A, 0x2F39, 0x4D81, {0x9A, 0x6C, 0x1E, 0x7D, 0x3B, 0x05, 0xF9, 0x82}};
 
 HMODULE g_hModule = nullptr;
-bool g_bPlainFactory = false;
 LONG g_nLiveObjects = 0;
-LONG g_nObjectCountQueries = 0;
 HANDLE g_hCreationEntered = nullptr;
 HANDLE g_hCreationProceed = nullptr;
 
@@ -29,16 +24,15 @@ bool Same(const KRVGUID& left, const KRVGUID& right)
     return std::memcmp(&left, &right, sizeof(KRVGUID)) == 0;
 }
 
-// One reference on creation; QueryInterface answers the interface the object serves for the
-// identifier, as Served gives it, or nothing.
+// One reference on creation; QueryInterface answers only the one interface the object serves.
 template <class Interface>
 class CCounted : public Interface {
 public:
+    explicit CCounted(const KRVGUID& served) : m_served(served) {}
+
     KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
     {
-        if (!object)
-            return KRV_E_INVALIDARG;
-        *object = Served(interfaceId) ? this : nullptr;
+        *object = Same(interfaceId, m_served) ? this : nullptr;
         if (!*object)
             return KRV_E_NOINTERFACE;
         this->AddRef();
@@ -55,15 +49,15 @@ public:
 
 protected:
     virtual ~CCounted() = default;
-    virtual bool Served(const KRVGUID& interfaceId) const = 0;
 
 private:
+    const KRVGUID& m_served;
     LONG m_nRefs = 1;
 };
 
 class CTestObject final : public CCounted<IKrvBase> {
 public:
-    explicit CTestObject(sr::IModuleLifetimeMgr* owner) : m_pOwner(owner)
+    explicit CTestObject(sr::IModuleLifetimeMgr* owner) : CCounted(kTestObjectId), m_pOwner(owner)
     {
         if (m_pOwner)
             m_pOwner->AddRef();
@@ -80,13 +74,13 @@ private:
         m_pOwner->Release();
     }
 
-    bool Served(const KRVGUID& interfaceId) const override { return Same(interfaceId, kTestObjectId); }
-
     sr::IModuleLifetimeMgr* m_pOwner;
 };
 
 class CFactory final : public CCounted<IKrvManagedFactory> {
 public:
+    CFactory() : CCounted(IID_KrvManagedFactory) {}
+
     KRVRESULT CreateInstance(const KRVGUID& interfaceId, void** object) override
     {
         return Create(interfaceId, object, nullptr);
@@ -102,15 +96,8 @@ public:
     }
 
 private:
-    bool Served(const KRVGUID& interfaceId) const override
-    {
-        return !g_bPlainFactory && Same(interfaceId, IID_KrvManagedFactory);
-    }
-
     static KRVRESULT Create(const KRVGUID& interfaceId, void** object, sr::IModuleLifetimeMgr* owner)
     {
-        if (!object)
-            return KRV_E_INVALIDARG;
         *object = nullptr;
         if (!Same(interfaceId, kTestObjectId))
             return KRV_E_NOINTERFACE;
@@ -123,30 +110,19 @@ private:
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
 {
-    if (reason != DLL_PROCESS_ATTACH)
-        return TRUE;
-    g_hModule = instance;
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(instance, path, MAX_PATH);
-    const wchar_t* name = std::wcsrchr(path, L'\\');
-    g_bPlainFactory = _wcsnicmp(name ? name + 1 : path, L"plain", 5) == 0;
+    if (reason == DLL_PROCESS_ATTACH)
+        g_hModule = instance;
     return TRUE;
 }
 
 extern "C" KRVRESULT __stdcall GetFactory(const KRVGUID& objectId, IKrvFactory** factory)
 {
-    if (!factory)
-        return KRV_E_INVALIDARG;
-    *factory = nullptr;
-    if (!Same(objectId, kTestObjectId))
-        return KRV_E_NOINTERFACE;
-    *factory = new (std::nothrow) CFactory();
-    return *factory ? KRV_S_OK : KRV_E_OUTOFMEMORY;
+    *factory = Same(objectId, kTestObjectId) ? new (std::nothrow) CFactory() : nullptr;
+    return *factory ? KRV_S_OK : KRV_E_NOINTERFACE;
 }
 
 extern "C" long __stdcall GetObjectCount()
 {
-    InterlockedIncrement(&g_nObjectCountQueries);
     return g_nLiveObjects;
 }
 
@@ -155,9 +131,4 @@ extern "C" void __stdcall HoldCreations(HANDLE entered, HANDLE proceed)
 {
     g_hCreationProceed = proceed;
     g_hCreationEntered = entered;
-}
-
-extern "C" long __stdcall ObjectCountQueries()
-{
-    return g_nObjectCountQueries;
 }
