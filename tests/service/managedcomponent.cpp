@@ -15,27 +15,25 @@ namespace {
 const KRVGUID kTestObjectId = {0xC54E0B7A, 0x2F39, 0x4D81, {0x9A, 0x6C, 0x1E, 0x7D, 0x3B, 0x05, 0xF9, 0x82}};
 
 HMODULE g_hModule = nullptr;
-LONG g_nLiveObjects = 0;
 HANDLE g_hCreationEntered = nullptr;
 HANDLE g_hCreationProceed = nullptr;
 
-bool Same(const KRVGUID& left, const KRVGUID& right)
-{
-    return std::memcmp(&left, &right, sizeof(KRVGUID)) == 0;
-}
-
-// One reference on creation; QueryInterface answers only the one interface the object serves.
-template <class Interface>
-class CCounted : public Interface {
+// The factory and the object in one class: each answers only the interface it serves, the
+// managed factory's or the object's.
+class CUnit final : public IKrvManagedFactory {
 public:
-    explicit CCounted(const KRVGUID& served) : m_served(served) {}
+    CUnit(const KRVGUID& served, sr::IModuleLifetimeMgr* owner) : m_served(served), m_pOwner(owner)
+    {
+        if (m_pOwner)
+            m_pOwner->AddRef();
+    }
 
     KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
     {
-        *object = Same(interfaceId, m_served) ? this : nullptr;
+        *object = std::memcmp(&interfaceId, &m_served, sizeof(KRVGUID)) == 0 ? this : nullptr;
         if (!*object)
             return KRV_E_NOINTERFACE;
-        this->AddRef();
+        AddRef();
         return KRV_S_OK;
     }
     unsigned long AddRef() override { return static_cast<unsigned long>(InterlockedIncrement(&m_nRefs)); }
@@ -47,45 +45,10 @@ public:
         return static_cast<unsigned long>(refs);
     }
 
-protected:
-    virtual ~CCounted() = default;
-
-private:
-    const KRVGUID& m_served;
-    LONG m_nRefs = 1;
-};
-
-class CTestObject final : public CCounted<IKrvBase> {
-public:
-    explicit CTestObject(sr::IModuleLifetimeMgr* owner) : CCounted(kTestObjectId), m_pOwner(owner)
-    {
-        if (m_pOwner)
-            m_pOwner->AddRef();
-        InterlockedIncrement(&g_nLiveObjects);
-    }
-
-private:
-    ~CTestObject() override
-    {
-        InterlockedDecrement(&g_nLiveObjects);
-        if (!m_pOwner)
-            return;
-        m_pOwner->DecrementModuleObjectCount(g_hModule);
-        m_pOwner->Release();
-    }
-
-    sr::IModuleLifetimeMgr* m_pOwner;
-};
-
-class CFactory final : public CCounted<IKrvManagedFactory> {
-public:
-    CFactory() : CCounted(IID_KrvManagedFactory) {}
-
     KRVRESULT CreateInstance(const KRVGUID& interfaceId, void** object) override
     {
         return Create(interfaceId, object, nullptr);
     }
-
     KRVRESULT CreateManagedInstance(const KRVGUID& interfaceId, void** object, sr::IModuleLifetimeMgr* owner) override
     {
         if (g_hCreationEntered) {
@@ -95,15 +58,27 @@ public:
         return Create(interfaceId, object, owner);
     }
 
-private:
-    static KRVRESULT Create(const KRVGUID& interfaceId, void** object, sr::IModuleLifetimeMgr* owner)
+    static KRVRESULT Create(const KRVGUID& objectId, void** object, sr::IModuleLifetimeMgr* owner)
     {
         *object = nullptr;
-        if (!Same(interfaceId, kTestObjectId))
+        if (std::memcmp(&objectId, &kTestObjectId, sizeof(KRVGUID)) != 0)
             return KRV_E_NOINTERFACE;
-        *object = new (std::nothrow) CTestObject(owner);
+        *object = static_cast<IKrvBase*>(new (std::nothrow) CUnit(kTestObjectId, owner));
         return *object ? KRV_S_OK : KRV_E_OUTOFMEMORY;
     }
+
+private:
+    ~CUnit()
+    {
+        if (!m_pOwner)
+            return;
+        m_pOwner->DecrementModuleObjectCount(g_hModule);
+        m_pOwner->Release();
+    }
+
+    const KRVGUID& m_served;
+    sr::IModuleLifetimeMgr* m_pOwner;
+    LONG m_nRefs = 1;
 };
 
 } // namespace
@@ -117,13 +92,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
 
 extern "C" KRVRESULT __stdcall GetFactory(const KRVGUID& objectId, IKrvFactory** factory)
 {
-    *factory = Same(objectId, kTestObjectId) ? new (std::nothrow) CFactory() : nullptr;
+    const bool known = std::memcmp(&objectId, &kTestObjectId, sizeof(KRVGUID)) == 0;
+    *factory = known ? new (std::nothrow) CUnit(IID_KrvManagedFactory, nullptr) : nullptr;
     return *factory ? KRV_S_OK : KRV_E_NOINTERFACE;
 }
 
+// Managed objects are counted by the lifetime manager, never by the component.
 extern "C" long __stdcall GetObjectCount()
 {
-    return g_nLiveObjects;
+    return 0;
 }
 
 // From now on a managed creation signals entered and waits for proceed (null: no more holding).

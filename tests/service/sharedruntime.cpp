@@ -32,8 +32,7 @@ std::string ReadText(const std::wstring& path)
 
 } // namespace
 
-CSharedRuntime::CSharedRuntime()
-    : m_sDirectory(Scratch(L"\\Korvalin Shared")), m_sEngineDirectory(Scratch(L"\\Engine"))
+CSharedRuntime::CSharedRuntime() : m_sDirectory(Scratch(L"\\Korvalin Shared")), m_sEngineDirectory(Scratch(L"\\Engine"))
 {
     ClearSwitches();
     CopyStandin(L"srsvc\\srSvc.dll", ServiceHostPath());

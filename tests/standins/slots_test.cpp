@@ -15,8 +15,7 @@ namespace {
 
 // The slot in which the compiler placed a virtual operation: a pointer to a virtual member holds
 // one more than the operation's byte offset in the table.
-template <class Method, class Interface>
-size_t SlotOf(Method Interface::*operation)
+template <class Method, class Interface> size_t SlotOf(Method Interface::*operation)
 {
     struct Raw {
         uintptr_t pointer;

