@@ -1,14 +1,11 @@
-// A shared-runtime component for the tests of the module lifetime manager. Its factory is a
-// managed one, unless the DLL's file name starts with "plain": then it answers no interface to
-// the managed-factory query. Its objects hold the owner they were created for and report their
-// release to it with the DLL's own handle. A test can hold a managed creation halfway (see
-// HoldCreations) and read how often "GetObjectCount" was asked.
+// A shared-runtime component for the tests of the module lifetime manager, with a managed factory.
+// Its objects hold the owner they were created for and report their release to it with the DLL's
+// own handle. A test can hold a managed creation halfway (see HoldCreations).
 #include "support/modulelifetime.h"
 
 #include <windows.h>
 
 #include <cstring>
-#include <cwchar>
 #include <new>
 
 namespace {
@@ -18,30 +15,25 @@ namespace {
 const KRVGUID kTestObjectId = {0xC54E0B7A, 0x2F39, 0x4D81, {0x9A, 0x6C, 0x1E, 0x7D, 0x3B, 0x05, 0xF9, 0x82}};
 
 HMODULE g_hModule = nullptr;
-bool g_bPlainFactory = false;
-LONG g_nLiveObjects = 0;
-LONG g_nObjectCountQueries = 0;
 HANDLE g_hCreationEntered = nullptr;
 HANDLE g_hCreationProceed = nullptr;
 
-bool Same(const KRVGUID& left, const KRVGUID& right)
-{
-    return std::memcmp(&left, &right, sizeof(KRVGUID)) == 0;
-}
-
-// One reference on creation; QueryInterface answers the interface the object serves for the
-// identifier, as Served gives it, or nothing.
-template <class Interface>
-class CCounted : public Interface {
+// The factory and the object in one class: each answers only the interface it serves, the
+// managed factory's or the object's.
+class CUnit final : public IKrvManagedFactory {
 public:
+    CUnit(const KRVGUID& served, sr::IModuleLifetimeMgr* owner) : m_served(served), m_pOwner(owner)
+    {
+        if (m_pOwner)
+            m_pOwner->AddRef();
+    }
+
     KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
     {
-        if (!object)
-            return KRV_E_INVALIDARG;
-        *object = Served(interfaceId) ? this : nullptr;
+        *object = std::memcmp(&interfaceId, &m_served, sizeof(KRVGUID)) == 0 ? this : nullptr;
         if (!*object)
             return KRV_E_NOINTERFACE;
-        this->AddRef();
+        AddRef();
         return KRV_S_OK;
     }
     unsigned long AddRef() override { return static_cast<unsigned long>(InterlockedIncrement(&m_nRefs)); }
@@ -53,45 +45,10 @@ public:
         return static_cast<unsigned long>(refs);
     }
 
-protected:
-    virtual ~CCounted() = default;
-    virtual bool Served(const KRVGUID& interfaceId) const = 0;
-
-private:
-    LONG m_nRefs = 1;
-};
-
-class CTestObject final : public CCounted<IKrvBase> {
-public:
-    explicit CTestObject(sr::IModuleLifetimeMgr* owner) : m_pOwner(owner)
-    {
-        if (m_pOwner)
-            m_pOwner->AddRef();
-        InterlockedIncrement(&g_nLiveObjects);
-    }
-
-private:
-    ~CTestObject() override
-    {
-        InterlockedDecrement(&g_nLiveObjects);
-        if (!m_pOwner)
-            return;
-        m_pOwner->DecrementModuleObjectCount(g_hModule);
-        m_pOwner->Release();
-    }
-
-    bool Served(const KRVGUID& interfaceId) const override { return Same(interfaceId, kTestObjectId); }
-
-    sr::IModuleLifetimeMgr* m_pOwner;
-};
-
-class CFactory final : public CCounted<IKrvManagedFactory> {
-public:
     KRVRESULT CreateInstance(const KRVGUID& interfaceId, void** object) override
     {
         return Create(interfaceId, object, nullptr);
     }
-
     KRVRESULT CreateManagedInstance(const KRVGUID& interfaceId, void** object, sr::IModuleLifetimeMgr* owner) override
     {
         if (g_hCreationEntered) {
@@ -101,53 +58,49 @@ public:
         return Create(interfaceId, object, owner);
     }
 
-private:
-    bool Served(const KRVGUID& interfaceId) const override
+    static KRVRESULT Create(const KRVGUID& objectId, void** object, sr::IModuleLifetimeMgr* owner)
     {
-        return !g_bPlainFactory && Same(interfaceId, IID_KrvManagedFactory);
-    }
-
-    static KRVRESULT Create(const KRVGUID& interfaceId, void** object, sr::IModuleLifetimeMgr* owner)
-    {
-        if (!object)
-            return KRV_E_INVALIDARG;
         *object = nullptr;
-        if (!Same(interfaceId, kTestObjectId))
+        if (std::memcmp(&objectId, &kTestObjectId, sizeof(KRVGUID)) != 0)
             return KRV_E_NOINTERFACE;
-        *object = new (std::nothrow) CTestObject(owner);
+        *object = static_cast<IKrvBase*>(new (std::nothrow) CUnit(kTestObjectId, owner));
         return *object ? KRV_S_OK : KRV_E_OUTOFMEMORY;
     }
+
+private:
+    ~CUnit()
+    {
+        if (!m_pOwner)
+            return;
+        m_pOwner->DecrementModuleObjectCount(g_hModule);
+        m_pOwner->Release();
+    }
+
+    const KRVGUID& m_served;
+    sr::IModuleLifetimeMgr* m_pOwner;
+    LONG m_nRefs = 1;
 };
 
 } // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
 {
-    if (reason != DLL_PROCESS_ATTACH)
-        return TRUE;
-    g_hModule = instance;
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(instance, path, MAX_PATH);
-    const wchar_t* name = std::wcsrchr(path, L'\\');
-    g_bPlainFactory = _wcsnicmp(name ? name + 1 : path, L"plain", 5) == 0;
+    if (reason == DLL_PROCESS_ATTACH)
+        g_hModule = instance;
     return TRUE;
 }
 
 extern "C" KRVRESULT __stdcall GetFactory(const KRVGUID& objectId, IKrvFactory** factory)
 {
-    if (!factory)
-        return KRV_E_INVALIDARG;
-    *factory = nullptr;
-    if (!Same(objectId, kTestObjectId))
-        return KRV_E_NOINTERFACE;
-    *factory = new (std::nothrow) CFactory();
-    return *factory ? KRV_S_OK : KRV_E_OUTOFMEMORY;
+    const bool known = std::memcmp(&objectId, &kTestObjectId, sizeof(KRVGUID)) == 0;
+    *factory = known ? new (std::nothrow) CUnit(IID_KrvManagedFactory, nullptr) : nullptr;
+    return *factory ? KRV_S_OK : KRV_E_NOINTERFACE;
 }
 
+// Managed objects are counted by the lifetime manager, never by the component.
 extern "C" long __stdcall GetObjectCount()
 {
-    InterlockedIncrement(&g_nObjectCountQueries);
-    return g_nLiveObjects;
+    return 0;
 }
 
 // From now on a managed creation signals entered and waits for proceed (null: no more holding).
@@ -155,9 +108,4 @@ extern "C" void __stdcall HoldCreations(HANDLE entered, HANDLE proceed)
 {
     g_hCreationProceed = proceed;
     g_hCreationEntered = entered;
-}
-
-extern "C" long __stdcall ObjectCountQueries()
-{
-    return g_nObjectCountQueries;
 }

@@ -11,19 +11,16 @@ namespace servicetest {
 
 namespace {
 
-const wchar_t* const kStandinKeys[] = {L"Software\\KorvalinStandins\\srSvc", L"Software\\KorvalinStandins\\srVrTrst",
-                                       L"Software\\KorvalinStandins\\vexcore"};
-
-std::wstring TestName()
+std::wstring Scratch(const wchar_t* name)
 {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    return testsupport::Widen(std::string(test->test_suite_name()) + "." + test->name());
+    return testsupport::MakeScratchFolder(
+        L"sharedruntime\\" + testsupport::Widen(std::string(test->test_suite_name()) + "." + test->name()) + name);
 }
 
-void CopyStandin(const wchar_t* built, const std::wstring& folder, const wchar_t* fileName)
+void CopyStandin(const wchar_t* built, const std::wstring& target)
 {
     const std::wstring source = std::wstring(SUBMCA_STANDINS_DIR) + L"\\" + built;
-    const std::wstring target = folder + L"\\" + fileName;
     EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << testsupport::Narrow(source);
 }
 
@@ -35,14 +32,12 @@ std::string ReadText(const std::wstring& path)
 
 } // namespace
 
-CSharedRuntime::CSharedRuntime()
-    : m_sDirectory(testsupport::MakeScratchFolder(L"sharedruntime\\" + TestName() + L"\\Korvalin Shared")),
-      m_sEngineDirectory(testsupport::MakeScratchFolder(L"sharedruntime\\" + TestName() + L"\\Engine"))
+CSharedRuntime::CSharedRuntime() : m_sDirectory(Scratch(L"\\Korvalin Shared")), m_sEngineDirectory(Scratch(L"\\Engine"))
 {
     ClearSwitches();
-    CopyStandin(L"srsvc\\srSvc.dll", m_sDirectory, L"srSvc.dll");
-    CopyStandin(L"srvrtrst\\srVrTrst.dll", m_sDirectory, L"srVrTrst.dll");
-    CopyStandin(L"vexcore\\vexcore.dll", m_sEngineDirectory, L"vexcore.dll");
+    CopyStandin(L"srsvc\\srSvc.dll", ServiceHostPath());
+    CopyStandin(L"srvrtrst\\srVrTrst.dll", m_sDirectory + L"\\srVrTrst.dll");
+    CopyStandin(L"vexcore\\vexcore.dll", EnginePath());
     testsupport::SetString(testsupport::kInstalledAppsKey, L"Shared Runtime", m_sDirectory);
     testsupport::SetString(testsupport::kInstalledAppsKey, L"ORBSubmissionEngine", m_sEngineDirectory);
 }
@@ -50,12 +45,8 @@ CSharedRuntime::CSharedRuntime()
 CSharedRuntime::~CSharedRuntime()
 {
     ClearSwitches();
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, testsupport::kInstalledAppsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"Shared Runtime");
-        RegDeleteValueW(key, L"ORBSubmissionEngine");
-        RegCloseKey(key);
-    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, testsupport::kInstalledAppsKey, L"Shared Runtime");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, testsupport::kInstalledAppsKey, L"ORBSubmissionEngine");
 }
 
 void CSharedRuntime::SetServices(const std::string& services) const
@@ -86,8 +77,8 @@ std::vector<std::string> CSharedRuntime::EngineJournal() const
 
 void CSharedRuntime::ClearSwitches()
 {
-    for (const wchar_t* key : kStandinKeys)
-        testsupport::DeleteKeyTree(key);
+    for (const wchar_t* standin : {L"srSvc", L"srVrTrst", L"vexcore"})
+        testsupport::DeleteKeyTree((std::wstring(L"Software\\KorvalinStandins\\") + standin).c_str());
 }
 
 void CSharedRuntime::SetSwitch(const wchar_t* standin, const wchar_t* name, const std::wstring& value)

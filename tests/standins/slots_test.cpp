@@ -15,8 +15,7 @@ namespace {
 
 // The slot in which the compiler placed a virtual operation: a pointer to a virtual member holds
 // one more than the operation's byte offset in the table.
-template <class Method, class Interface>
-size_t SlotOf(Method Interface::*operation)
+template <class Method, class Interface> size_t SlotOf(Method Interface::*operation)
 {
     struct Raw {
         uintptr_t pointer;
@@ -42,10 +41,7 @@ TEST(InterfaceSlots, AsTheComponentsUseThem)
 {
     using namespace srService;
     using namespace clfs::svc;
-    const struct {
-        size_t slot;
-        size_t expected;
-    } rows[] = {
+    const size_t rows[][2] = {
         {SlotOf(&IKrvBase::QueryInterface), 0},
         {SlotOf(&IKrvBase::AddRef), 1},
         {SlotOf(&IKrvBase::Release), 2},
@@ -82,7 +78,7 @@ TEST(InterfaceSlots, AsTheComponentsUseThem)
         {SlotOf(&sr::IKeyValueCollection::SetBoolValue), 49},
     };
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i)
-        EXPECT_EQ(rows[i].expected, rows[i].slot) << "row " << i;
+        EXPECT_EQ(rows[i][1], rows[i][0]) << "row " << i;
 }
 
 TEST(Identifiers, AsTheComponentsPublishThem)
