@@ -10,7 +10,9 @@
 #include <vector>
 
 namespace supporttest {
+namespace {
 
+// Reads a file that another handle may hold open for writing.
 std::string ReadSharedUtf16(const std::wstring& path, size_t fromByte)
 {
     const std::vector<unsigned char> bytes = testsupport::ReadFileBytes(path);
@@ -19,6 +21,8 @@ std::string ReadSharedUtf16(const std::wstring& path, size_t fromByte)
     return testsupport::Narrow(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + fromByte),
                                             (bytes.size() - fromByte) / sizeof(wchar_t)));
 }
+
+} // namespace
 
 CTraceCapture::CTraceCapture()
 {

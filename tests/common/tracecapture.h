@@ -20,7 +20,4 @@ private:
     size_t m_consumed = 0;
 };
 
-// Reads a file that another handle may hold open for writing.
-std::string ReadSharedUtf16(const std::wstring& path, size_t fromByte);
-
 } // namespace supporttest

@@ -1,3 +1,4 @@
+#include "framework/debuglog.h"
 #include "framework/logmessage.h"
 
 #include "buildpaths.h"
@@ -19,6 +20,11 @@ namespace {
 
 std::vector<std::string> g_installerLines;
 
+std::wstring LogFile()
+{
+    return TempFolder() + L"\\KRVMSI" + std::to_wstring(GetCurrentProcessId()) + L".log";
+}
+
 int __stdcall KeepInstallerLine(void*, UINT type, const wchar_t* message)
 {
     if ((type & 0xFF000000) == INSTALLMESSAGE_INFO && message && std::wstring(message).rfind(L"KRVL", 0) == 0)
@@ -32,7 +38,7 @@ TEST(LogMessage, TextIsFormattedOnceAndCutToItsBuffers)
 {
     DeleteKeyTree(kKorvalinKey);
     SetDword(kKorvalinKey, L"DebugLog", 1);
-    const std::wstring logFile = TempFolder() + L"\\KRVMSI" + std::to_wstring(GetCurrentProcessId()) + L".log";
+    const std::wstring logFile = LogFile();
     DeleteFileIfAny(logFile);
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     MsiSetExternalUIW(KeepInstallerLine, INSTALLLOGMODE_INFO, nullptr);
@@ -55,6 +61,39 @@ TEST(LogMessage, TextIsFormattedOnceAndCutToItsBuffers)
                                         "KRVL: " + std::string(1023 - 6, 'y')}),
               logged);
     DeleteFileIfAny(logFile);
+    DeleteKeyTree(kKorvalinKey);
+}
+
+// The file's existence, encoding, start line and mirrored lines are checked in real installations,
+// the cut of long lines with the installer's messages; here: the line ends and the fall-backs to the
+// debugger.
+TEST(DebugLog, LinesEndOnceAndAHeldFileFallsBackToTheDebugger)
+{
+    DeleteKeyTree(kKorvalinKey);
+    SetDword(kKorvalinKey, L"DebugLog", 1);
+    SetDword(kKorvalinKey, L"MsiDebugLog", 4);
+    DeleteFileIfAny(LogFile());
+    {
+        CDebugLog log;
+        EXPECT_EQ(5u, log.Switches()) << "both values or-ed";
+        log.Write(L"ends with a line feed\n");
+        CDebugLog nested;
+        EXPECT_EQ(4u, nested.Switches()) << "the file is held by the first object";
+        nested.Write(L"nested");
+    }
+    const std::vector<unsigned char> bytes = ReadFileBytes(LogFile());
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ('L', bytes[0]) << "no byte-order mark";
+    const std::vector<std::string> lines = SplitLines(ReadTextFile(LogFile()));
+    EXPECT_EQ(std::vector<std::string>({"ends with a line feed"}),
+              std::vector<std::string>(lines.begin() + 1, lines.end()));
+
+    wchar_t saved[MAX_PATH] = {};
+    const DWORD savedLength = GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+    SetEnvironmentVariableW(L"TMP", L"C:\\no\\such\\folder");
+    EXPECT_EQ(4u, CDebugLog().Switches()) << "an unwritable temporary folder";
+    SetEnvironmentVariableW(L"TMP", savedLength ? saved : nullptr);
+    DeleteFileIfAny(LogFile());
     DeleteKeyTree(kKorvalinKey);
 }
 

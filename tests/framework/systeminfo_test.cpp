@@ -50,25 +50,11 @@ TEST(SystemInfo, ReportNamesTheFactsInOrder)
     const std::wstring file = TempFolder() + L"\\KRVMSI" + std::to_wstring(GetCurrentProcessId()) + L".log";
     DeleteKeyTree(kKorvalinKey);
     SetDword(kKorvalinKey, L"DebugLog", 1);
-    CSystemInfo::Facts xp;
-    xp.dwPlatformFlags = 0x2008;
-    xp.dwMajorVersion = 5;
-    xp.dwMinorVersion = 1;
-    xp.wServicePackMajor = 2;
-    xp.bTerminalServices = xp.bActiveSession = xp.bAdministrator = true;
-    CSystemInfo::Facts server = xp;
-    server.dwPlatformFlags = 0x2010;
-    server.dwMinorVersion = 2;
-    server.wServicePackMajor = 0;
-    server.wServicePackMinor = 1;
-    server.bServer = true;
-    server.bActiveSession = server.bAdministrator = false;
+    // Platform flags, version, service pack, then server, Terminal Services, active session, administrator.
+    const CSystemInfo::Facts xp = {0x2008, 5, 1, 2, 0, false, true, true, true};
+    const CSystemInfo::Facts server = {0x2010, 5, 2, 0, 1, true, true, false, false};
     // Off Terminal Services the session line is not written, off NT the administrator line neither.
-    CSystemInfo::Facts win98;
-    win98.dwPlatformFlags = 0x1002;
-    win98.dwMajorVersion = 4;
-    win98.dwMinorVersion = 10;
-    win98.bActiveSession = win98.bAdministrator = true;
+    const CSystemInfo::Facts win98 = {0x1002, 4, 10, 0, 0, false, false, true, true};
     DeleteFileIfAny(file);
     {
         CDebugLog log;

@@ -8,7 +8,6 @@ namespace supporttest {
 namespace {
 
 std::atomic<int> g_allocationsBeforeFailure{-1};
-std::atomic<const void*> g_lastDeleted{nullptr};
 
 } // namespace
 
@@ -25,11 +24,6 @@ void DisarmAllocationFailure()
 bool AllocationFailurePending()
 {
     return g_allocationsBeforeFailure >= 0;
-}
-
-const void* LastDeleted()
-{
-    return g_lastDeleted;
 }
 
 } // namespace supporttest
@@ -49,11 +43,10 @@ void* operator new(size_t size)
 
 void operator delete(void* block) noexcept
 {
-    supporttest::g_lastDeleted = block;
     std::free(block);
 }
 
 void operator delete(void* block, size_t) noexcept
 {
-    operator delete(block);
+    std::free(block);
 }

