@@ -43,12 +43,6 @@ bool Holds(const CMemory& memory, size_t count, size_t checked)
     return true;
 }
 
-// The size a block of this kind reports: 0 in a row stands for the heap's size of the block.
-size_t Expected(size_t size, const CMemory& memory)
-{
-    return size != 0 ? size : HeapSize(GetProcessHeap(), 0, memory.GetData());
-}
-
 // Rows without a new size allocate twice: a second allocation of the same size usually gets the
 // block dirtied by the first back, and a block outside the object must still come zero-filled.
 // Rows with one re-allocate, keeping the leading bytes.
@@ -91,7 +85,8 @@ TEST(Memory, EachKindAllocatesAndReAllocatesWhereItShould)
         ASSERT_EQ(memory.GetData(), data) << row;
         const size_t kept = c.newSize ? std::min(oldSize, memory.GetSize()) : 0;
         EXPECT_EQ(c.type, memory.GetType()) << row;
-        EXPECT_EQ(Expected(c.size, memory), memory.GetSize()) << row;
+        // 0 in a row stands for the heap's size of the block.
+        EXPECT_EQ(c.size ? c.size : HeapSize(GetProcessHeap(), 0, data), memory.GetSize()) << row;
         EXPECT_TRUE(c.newSize == 0 || c.samePointer == (data == old)) << row;
         EXPECT_TRUE(Holds(memory, kept, c.type == kInternal ? kept : memory.GetSize())) << row;
     }
