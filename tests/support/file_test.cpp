@@ -69,4 +69,22 @@ TEST_F(FileTest, FailuresKeepTheirCodeAndLeaveOutputsZero)
     EXPECT_FALSE(GetHandleInformation(handle, &flags));
 }
 
+// The levels are created in turn; a file on the way stops the call. A path of MAX_PATH characters
+// or more gets no backslash added, so its last level is neither reached nor traced.
+TEST_F(FileTest, MakeSureDirectoryExistsCreatesEveryLevelBelowMaxPath)
+{
+    const std::wstring deep = m_folder + L"\\a\\b\\c";
+    EXPECT_TRUE(CFile::MakeSureDirectoryExists(deep.c_str()));
+    EXPECT_TRUE(FileExists(deep));
+    EXPECT_TRUE(CFile::MakeSureDirectoryExists((deep + L"\\").c_str())) << "all there already";
+    WriteFileBytes(m_folder + L"\\plain", {1});
+    EXPECT_FALSE(CFile::MakeSureDirectoryExists((m_folder + L"\\plain\\below").c_str())) << "a file on the way";
+    const std::wstring longParent = m_folder + L"\\" + std::wstring(240 - m_folder.size(), L'l');
+    const std::wstring longPath = longParent + L"\\" + std::wstring(30, L'm');
+    EXPECT_TRUE(CFile::MakeSureDirectoryExists(longPath.c_str()));
+    EXPECT_TRUE(FileExists(longParent));
+    EXPECT_FALSE(FileExists(longPath));
+    RemoveDirectoryW(longParent.c_str());
+}
+
 } // namespace
