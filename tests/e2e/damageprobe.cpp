@@ -8,13 +8,14 @@
 // record ends early, and seals the shortened file with a digest that matches it again.
 #include "framework/blowfish.h"
 #include "framework/md5.h"
-#include "support/file.h"
 
 #include <windows.h>
 
 #include <msiquery.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,22 +33,6 @@ std::wstring Switch(const wchar_t* name)
     if (RegGetValueW(HKEY_LOCAL_MACHINE, kSwitchKey, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
         return L"";
     return value;
-}
-
-bool ReadWhole(const std::wstring& path, std::vector<uint8_t>& bytes)
-{
-    srLib::CFile file;
-    if (!file.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
-        return false;
-    bytes.resize(static_cast<size_t>(file.GetLength()));
-    return bytes.empty() || file.Read(bytes.data(), static_cast<DWORD>(bytes.size()));
-}
-
-bool WriteWhole(const std::wstring& path, const std::vector<uint8_t>& bytes)
-{
-    srLib::CFile file;
-    return file.Open(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)
-           && (bytes.empty() || file.Write(bytes.data(), static_cast<DWORD>(bytes.size())));
 }
 
 // The digest a reader expects: MD5 over the header's first 12 bytes and everything after the
@@ -69,8 +54,9 @@ void Damage(const std::wstring& path, const std::wstring& kind)
         DeleteFileW(path.c_str());
         return;
     }
-    std::vector<uint8_t> bytes;
-    if (!ReadWhole(path, bytes) || bytes.size() < kHeaderSize + 8)
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < kHeaderSize + 8)
         return;
     if (kind == L"truncated") {
         bytes.resize(20);
@@ -82,7 +68,9 @@ void Damage(const std::wstring& path, const std::wstring& kind)
     } else {
         return;
     }
-    WriteWhole(path, bytes);
+    in.close();
+    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 } // namespace

@@ -63,28 +63,25 @@ void ExpectNoDataFilesLeft()
     EXPECT_FALSE(FileExists(Temp(L"krvlprop.dat"))) << "the property file goes with its last user";
 }
 
-class DriverTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (const wchar_t* name :
-             {L"submca-probe-journal.txt", L"ProbeSeq.dat", L"ProbeSeq-deferred.dat", L"krvlprop.dat"})
-            DeleteFileIfAny(Temp(name));
-    }
-};
-
 // Each row installs with its properties (and its damage to the sequence's data file between the
 // scheduling and the later calls), then removes what was installed. The removal runs every
 // action, without conditions, whatever the installation did.
-TEST_F(DriverTest, EveryPhaseOfAnInstallationAndItsRemoval)
+TEST(DriverTest, EveryPhaseOfAnInstallationAndItsRemoval)
 {
     const std::string probeFalse = "Probe: (condition is false)";
     const Lines scheduled = Calls("InstallScheduling", "CAWPROP=1");
+    const Lines committed = Concat({Phase("Scheduling", kNames), Phase("Deferred", kNames), Phase("Commit", kNames)});
+    const Lines laterFalse = {probeFalse, kLong, "PropProbe", "ProbeSeq"};
+    const Lines scheduledFalse =
+        Phase("Scheduling", {probeFalse, kLong + ": (condition is false)", "PropProbe", "ProbeSeq"});
     const Lines deferred = Calls("InstallDeferred", kCarried);
     // Without "Install" the later calls cannot tell a damaged file from a lost one and run the
     // removal side; "cut" loses "Install", the file's last record, and keeps the conditions.
     const Lines removalSide =
         Concat({{scheduled.back()}, Calls("UninstallDeferred", kCarried), Calls("UninstallCommit", kGone)});
+    const Lines journalFalse = {scheduled.back(), kLong + " InstallDeferred", deferred.back(), kLong + " InstallCommit",
+                                "PropProbe InstallCommit " + kGone};
+    const Lines rolledBack = Concat({scheduled, deferred, Calls("InstallRollback", kGone)});
     struct Case {
         const char* what;
         std::wstring properties;
@@ -95,23 +92,13 @@ TEST_F(DriverTest, EveryPhaseOfAnInstallationAndItsRemoval)
         int probeCondition; // "COND1:Probe" as the deferred call found it; -1: not looked at
     };
     const std::vector<Case> cases = {
-        {"conditions hold", L"PROBECOND=1", L"", 0,
-         Concat({Phase("Scheduling", kNames), Phase("Deferred", kNames), Phase("Commit", kNames)}),
+        {"conditions hold", L"PROBECOND=1", L"", 0, committed,
          Concat({scheduled, deferred, Calls("InstallCommit", kGone)}), 1},
         // A condition key of 32 characters or more is not kept: the long-named action runs later.
-        {"conditions false",
-         L"PROBECOND=0",
-         L"",
-         0,
-         Concat({Phase("Scheduling", {probeFalse, kLong + ": (condition is false)", "PropProbe", "ProbeSeq"}),
-                 Phase("Deferred", {probeFalse, kLong, "PropProbe", "ProbeSeq"}),
-                 Phase("Commit", {probeFalse, kLong, "PropProbe", "ProbeSeq"})}),
-         {scheduled.back(), kLong + " InstallDeferred", deferred.back(), kLong + " InstallCommit",
-          "PropProbe InstallCommit " + kGone},
-         0},
+        {"conditions false", L"PROBECOND=0", L"", 0,
+         Concat({scheduledFalse, Phase("Deferred", laterFalse), Phase("Commit", laterFalse)}), journalFalse, 0},
         {"installation failing later", L"PROBECOND=1 FORCEFAIL=1", L"", ERROR_INSTALL_FAILURE,
-         Concat({Phase("Scheduling", kNames), Phase("Deferred", kNames), Phase("Rollback", kNames)}),
-         Concat({scheduled, deferred, Calls("InstallRollback", kGone)}), 1},
+         Concat({Phase("Scheduling", kNames), Phase("Deferred", kNames), Phase("Rollback", kNames)}), rolledBack, 1},
         // The failing action stops its call: the sequence's own action, which would delete the data
         // file, does not run in it; the rollback call runs every action and deletes it.
         {"deferred action failing", L"PROBECOND=1 PROBEFAIL=1", L"", ERROR_INSTALL_FAILURE,
@@ -119,11 +106,9 @@ TEST_F(DriverTest, EveryPhaseOfAnInstallationAndItsRemoval)
                  Phase("Deferred", {"Probe", kLong, "PropProbe"}),
                  {"KRVL (Error): Failure in PropProbe, returning ERROR_INSTALL_FAILURE."},
                  Phase("Rollback", kNames)}),
-         Concat({scheduled, deferred, Calls("InstallRollback", kGone)}), 1},
+         rolledBack, 1},
         {"data file missing", L"PROBECOND=0", L"missing", 0,
-         Concat({Phase("Scheduling", {probeFalse, kLong + ": (condition is false)", "PropProbe", "ProbeSeq"}),
-                 Phase("Deferred", kNames), Phase("Commit", kNames)}),
-         removalSide, -1},
+         Concat({scheduledFalse, Phase("Deferred", kNames), Phase("Commit", kNames)}), removalSide, -1},
     };
     std::vector<Case> all = cases;
     for (const wchar_t* kind : {L"truncated", L"digest", L"cut"}) {
@@ -132,10 +117,12 @@ TEST_F(DriverTest, EveryPhaseOfAnInstallationAndItsRemoval)
     }
     for (const Case& c : all) {
         SCOPED_TRACE(std::string(c.what) + " " + Narrow(c.damage));
-        DeleteFileIfAny(Temp(L"ProbeSeq-deferred.dat"));
+        for (const wchar_t* name :
+             {L"submca-probe-journal.txt", L"ProbeSeq.dat", L"ProbeSeq-deferred.dat", L"krvlprop.dat"})
+            DeleteFileIfAny(Temp(name));
         const InstallerRun install = [&] {
             const RecordDamage damage(L"ProbeSeq.dat", c.damage);
-            return Install(kPackage, kProperties + c.properties);
+            return RunMsiexec(L"/i", kPackage, kProperties + c.properties);
         }();
         EXPECT_EQ(c.exitCode, install.exitCode) << Describe(install);
         EXPECT_FALSE(ShowsCrash(install)) << Describe(install);
@@ -152,10 +139,9 @@ TEST_F(DriverTest, EveryPhaseOfAnInstallationAndItsRemoval)
         ExpectNoDataFilesLeft();
         if (c.exitCode != 0)
             continue;
-        const InstallerRun remove = Uninstall(kPackage, kProperties);
+        const InstallerRun remove = RunMsiexec(L"/x", kPackage, kProperties);
         EXPECT_TRUE(Succeeded(remove));
-        EXPECT_EQ(Concat({Phase("Scheduling", kNames), Phase("Deferred", kNames), Phase("Commit", kNames)}),
-                  remove.KrvlLines());
+        EXPECT_EQ(committed, remove.KrvlLines());
         EXPECT_EQ(Concat({Calls("UninstallScheduling", "CAWPROP=1"), Calls("UninstallDeferred", kCarried),
                           Calls("UninstallCommit", kGone)}),
                   Journal());
@@ -165,14 +151,14 @@ TEST_F(DriverTest, EveryPhaseOfAnInstallationAndItsRemoval)
 
 // Wine's installer ends a faulting custom action as if it had succeeded; the tests must still see
 // the fault.
-TEST_F(DriverTest, CustomActionThatFaultsIsSeenThoughTheInstallationSucceeds)
+TEST(DriverTest, CustomActionThatFaultsIsSeenThoughTheInstallationSucceeds)
 {
     if (GetEnvironmentVariableW(L"SUBMCA_WINE_ERRORS", nullptr, 0) == 0)
         GTEST_SKIP() << "Wine's error output is not kept (SUBMCA_WINE_ERRORS)";
-    const InstallerRun install = Install(kPackage, kProperties + L"PROBECRASH=1");
+    const InstallerRun install = RunMsiexec(L"/i", kPackage, kProperties + L"PROBECRASH=1");
     EXPECT_TRUE(ShowsCrash(install)) << install.wineOutput;
     EXPECT_NE(std::string::npos, install.wineOutput.find("CrashInstall")) << install.wineOutput;
-    EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
+    EXPECT_TRUE(Succeeded(RunMsiexec(L"/x", kPackage)));
 }
 
 } // namespace

@@ -2,11 +2,12 @@
 // to %TEMP%\submca-probe-journal.txt, so a test can see which operations ran in which call.
 #include "framework/customaction.h"
 #include "framework/customactionwithproperties.h"
-#include "support/format.h"
 
 #include <windows.h>
 #include <msiquery.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 
 using namespace InstallToolBox;
@@ -22,17 +23,10 @@ std::wstring TempFile(const wchar_t* name)
 
 void Journal(const std::wstring& line)
 {
-    const HANDLE file = CreateFileW(TempFile(L"submca-probe-journal.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    const std::wstring text = line + L"\r\n";
-    char narrow[1024];
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow, sizeof(narrow), nullptr, nullptr);
-    DWORD written = 0;
-    if (bytes > 1)
-        WriteFile(file, narrow, static_cast<DWORD>(bytes - 1), &written, nullptr);
-    CloseHandle(file);
+    const std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(TempFile(L"submca-probe-journal.txt").c_str(), L"a"),
+                                                     fclose);
+    if (file)
+        fprintf(file.get(), "%ls\n", line.c_str());
 }
 
 class CProbe : public CCustomAction {
@@ -96,8 +90,8 @@ private:
     }
     BOOL Report(const wchar_t* operation)
     {
-        Journal(std::wstring(L"PropProbe ") + operation + L" PROBEVALUE=" + Read(L"PROBEVALUE")
-                + L" LONG=" + Read(kLongProperty));
+        Journal(std::wstring(L"PropProbe ") + operation + L" PROBEVALUE=" + Read(L"PROBEVALUE") + L" LONG=" +
+                Read(kLongProperty));
         return Read(L"PROBEFAIL") != L"1";
     }
 };

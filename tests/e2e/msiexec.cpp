@@ -3,21 +3,19 @@
 #include "buildpaths.h"
 #include "tests/common/files.h"
 #include "tests/common/process.h"
-#include "tests/common/registry.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace testsupport {
 namespace {
 
 // Long enough for the slowest installation under a loaded machine; a hang must still end.
 const unsigned long kMsiexecTimeoutMs = 180000;
-const wchar_t kDamageKey[] = L"Software\\SubmcaTest\\Damage";
 
 // On 64-bit Windows the installer itself is the 64-bit msiexec, which runs the 32-bit module in a
 // 32-bit custom-action process, as on customers' machines; from this 32-bit test program only
@@ -88,13 +86,13 @@ InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
 InstallationRuns::~InstallationRuns()
 {
     if (m_installed) {
-        EXPECT_TRUE(Succeeded(Uninstall(m_package)));
+        EXPECT_TRUE(Succeeded(RunMsiexec(L"/x", m_package)));
     }
 }
 
 InstallerRun InstallationRuns::Run()
 {
-    const InstallerRun run = Install(m_package, m_installed ? kRepair : L"");
+    const InstallerRun run = RunMsiexec(L"/i", m_package, m_installed ? kRepair : L"");
     EXPECT_TRUE(Succeeded(run));
     EXPECT_FALSE(ShowsCrash(run)) << Describe(run);
     m_installed = m_installed || run.exitCode == 0;
@@ -104,17 +102,10 @@ InstallerRun InstallationRuns::Run()
 std::string Describe(const InstallerRun& run)
 {
     // The installer ends its log with every property; what happened is in the lines before.
-    const size_t kTailLines = 40;
-    std::vector<std::string> lines;
-    for (const std::string& line : SplitLines(run.log))
-        if (line.compare(0, 9, "Property(") != 0)
-            lines.push_back(line);
-    std::string text = "log " + Narrow(run.logPath) + (run.timedOut ? " (msiexec did not end and was stopped)" : "");
-    text += ", its last lines but the properties:\n";
-    for (size_t i = lines.size() > kTailLines ? lines.size() - kTailLines : 0; i < lines.size(); ++i)
-        text += "  " + lines[i] + "\n";
-    text += "Wine's error output:\n" + (run.wineOutput.empty() ? std::string("  (none)\n") : run.wineOutput);
-    return text;
+    const std::string log = run.log.substr(0, run.log.find("\nProperty("));
+    return "log " + Narrow(run.logPath) + (run.timedOut ? " (msiexec did not end and was stopped)" : "") +
+           ", its end but the properties:\n" + log.substr(log.size() > 4000 ? log.size() - 4000 : 0) +
+           "\nWine's error output:\n" + (run.wineOutput.empty() ? std::string("(none)\n") : run.wineOutput);
 }
 
 testing::AssertionResult Succeeded(const InstallerRun& run)
@@ -140,27 +131,12 @@ std::pair<unsigned long, std::string> InspectLog(const InstallerRun& run)
     return {result.exitCode, lines.empty() ? std::string() : lines.back()};
 }
 
-RecordDamage::RecordDamage(const wchar_t* file, const wchar_t* kind)
-{
-    SetString(kDamageKey, L"File", file);
-    SetString(kDamageKey, L"Kind", kind);
-}
-
-RecordDamage::~RecordDamage()
-{
-    DeleteKeyTree(kDamageKey);
-}
-
 std::vector<std::wstring> DebugLogFiles()
 {
-    const std::wstring temp = TempFolder();
     std::vector<std::wstring> files;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((temp + L"\\KRVMSI*.log").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
-        files.push_back(temp + L"\\" + found.cFileName);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    for (const auto& entry : std::filesystem::directory_iterator(TempFolder()))
+        if (entry.path().filename().wstring().rfind(L"KRVMSI", 0) == 0 && entry.path().extension() == L".log")
+            files.push_back(entry.path().wstring());
     return files;
 }
 

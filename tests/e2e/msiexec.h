@@ -1,4 +1,6 @@
 #pragma once
+#include "tests/common/registry.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,16 +27,6 @@ struct InstallerRun {
 // PACKAGE built from tests/e2e/packages/PACKAGE.wxs. Each run writes a fresh log.
 InstallerRun RunMsiexec(const std::wstring& action, const std::wstring& package,
                         const std::wstring& properties = std::wstring());
-
-inline InstallerRun Install(const std::wstring& name, const std::wstring& properties = std::wstring())
-{
-    return RunMsiexec(L"/i", name, properties);
-}
-
-inline InstallerRun Uninstall(const std::wstring& name, const std::wstring& properties = std::wstring())
-{
-    return RunMsiexec(L"/x", name, properties);
-}
 
 // Reinstalls every feature of the installed package, as a repair from the control panel does.
 const wchar_t kRepair[] = L"REINSTALL=ALL REINSTALLMODE=omus";
@@ -70,10 +62,17 @@ private:
 // lives.
 class RecordDamage {
 public:
-    RecordDamage(const wchar_t* file, const wchar_t* kind);
-    ~RecordDamage();
+    RecordDamage(const wchar_t* file, const wchar_t* kind)
+    {
+        SetString(kDamageKey, L"File", file);
+        SetString(kDamageKey, L"Kind", kind);
+    }
+    ~RecordDamage() { DeleteKeyTree(kDamageKey); }
     RecordDamage(const RecordDamage&) = delete;
     RecordDamage& operator=(const RecordDamage&) = delete;
+
+private:
+    static constexpr const wchar_t* kDamageKey = L"Software\\SubmcaTest\\Damage";
 };
 
 // The install debug logs (KRVMSI<pid>.log) in the temporary folder.

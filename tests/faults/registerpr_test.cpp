@@ -33,11 +33,10 @@ size_t Count(const Lines& lines, const std::string& text)
 
 Lines DebugLogLines()
 {
-    Lines lines;
+    std::string text;
     for (const std::wstring& path : DebugLogFiles())
-        for (const std::string& line : SplitLines(ReadTextFile(path)))
-            lines.push_back(line);
-    return lines;
+        text += ReadTextFile(path) + "\n";
+    return SplitLines(text);
 }
 
 // RegisterPR's phase lines: the action and its sequence, each begun and ended, in every phase.
@@ -56,14 +55,17 @@ std::string Product(const std::string& guid, const char* name, const std::string
     return "[" + guid + "]\nProductName=" + name + "\nVersion=11.0\nLanguage=KrvAllLanguages\n" + properties;
 }
 
+const std::string kControlDataProduct = Product(kControlData, "QELM Submission Control Data",
+                                                kDescription + "AUTOPATCHRELAY=YES\nAUTOPATCHRELAYTYPE=SILENT\n");
 const std::string kRegisteredProducts =
     Product(kEngine, "ORB Submission Engine", kDescription + "AUTOPATCHRELAY=NO\nAUTOPATCHRELAYTYPE=NOISY\n") +
-    Product(kControlData, "QELM Submission Control Data", kDescription + "AUTOPATCHRELAY=YES\nAUTOPATCHRELAYTYPE=SILENT\n");
+    kControlDataProduct;
 
 // Two calls that create and release both updater objects, around what happens in between.
 Lines AroundTwoSteps(const Lines& firstStep)
 {
-    return Concat({{"create ProductRegistry", "create GroupRegistry"}, firstStep,
+    return Concat({{"create ProductRegistry", "create GroupRegistry"},
+                   firstStep,
                    {"release ProductRegistry", "release GroupRegistry", "create ProductRegistry",
                     "create GroupRegistry", "release ProductRegistry", "release GroupRegistry"}});
 }
@@ -78,7 +80,8 @@ const Lines kRegistrationCalls = AroundTwoSteps({
     "SetProperty(" + kControlData + ", AUTOPATCHRELAY, YES)",
     "SetProperty(" + kControlData + ", AUTOPATCHRELAYTYPE, SILENT)",
 });
-const Lines kRemovalCalls = AroundTwoSteps({"UnregisterProduct(" + kEngine + ")", "UnregisterProduct(" + kControlData + ")"});
+const Lines kRemovalCalls =
+    AroundTwoSteps({"UnregisterProduct(" + kEngine + ")", "UnregisterProduct(" + kControlData + ")"});
 
 class RegisterPRTest : public testing::Test {
 protected:
@@ -92,7 +95,7 @@ protected:
     void TearDown() override
     {
         m_updater.Fail(L"");
-        Uninstall(kPackage);
+        RunMsiexec(L"/x", kPackage);
         DeleteKeyTree(kKorvalinKey);
         DeleteDebugLogs();
     }
@@ -154,10 +157,7 @@ TEST_F(RegisterPRTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstallation
         size_t refusals;
     };
     const std::vector<Case> cases = {
-        {L"RegisterProduct", Widen(kEngine),
-         Product(kControlData, "QELM Submission Control Data",
-                 kDescription + "AUTOPATCHRELAY=YES\nAUTOPATCHRELAYTYPE=SILENT\n"),
-         1},
+        {L"RegisterProduct", Widen(kEngine), kControlDataProduct, 1},
         // The rest of a product is skipped after a refused description.
         {L"SetProperty", L"DescriptiveName",
          Product(kEngine, "ORB Submission Engine", "") + Product(kControlData, "QELM Submission Control Data", ""), 2},
@@ -170,17 +170,16 @@ TEST_F(RegisterPRTest, RefusedRegistrationsAndPropertiesDoNotFailTheInstallation
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.call) + " " + Narrow(c.match));
         m_updater.Fail(c.call, c.match.c_str());
-        ExpectRun(Install(kPackage), 0, PhaseLines({"Scheduling", "Deferred", "Commit"}));
+        ExpectRun(RunMsiexec(L"/i", kPackage), 0, PhaseLines({"Scheduling", "Deferred", "Commit"}));
         EXPECT_EQ(c.products, m_updater.Products());
         const Lines debug = DebugLogLines();
         EXPECT_EQ(c.refusals, Count(debug, kRefused));
         EXPECT_EQ(1u, Count(debug, "RegisterProduct(ORB Submission Engine, 11.0, KrvAllLanguages, " + kEngine + ")"));
         EXPECT_EQ(1u, Count(debug, "RegisterProduct(QELM Submission Control Data, 11.0, KrvAllLanguages, " +
                                        kControlData + ")"));
-        EXPECT_EQ(1u,
-                  Count(debug, "SetProperty(" + kControlData + ", DescName = Korvalin Security Software Update)"));
+        EXPECT_EQ(1u, Count(debug, "SetProperty(" + kControlData + ", DescName = Korvalin Security Software Update)"));
         m_updater.Fail(L"");
-        EXPECT_TRUE(Succeeded(Uninstall(kPackage)));
+        EXPECT_TRUE(Succeeded(RunMsiexec(L"/x", kPackage)));
         DeleteDebugLogs();
     }
 }
@@ -199,7 +198,7 @@ TEST_F(RegisterPRTest, UpdaterThatCannotBeCreatedFailsTheInstallationAndRegister
             updater.Fail(c.failCall);
         else
             updater.Unregister();
-        const InstallerRun install = Install(kPackage);
+        const InstallerRun install = RunMsiexec(L"/i", kPackage);
         ExpectRun(install, ERROR_INSTALL_FAILURE,
                   Concat({PhaseLines({"Scheduling"}),
                           {"KRVL: Deferred (Begin): SubmissionEnginePatchRelay",
@@ -216,49 +215,42 @@ TEST_F(RegisterPRTest, UpdaterThatCannotBeCreatedFailsTheInstallationAndRegister
     }
 }
 
-// A removal never fails for the updater: unreachable, or refusing to forget the products.
-TEST_F(RegisterPRTest, RemovalSucceedsWhateverTheUpdaterDoes)
-{
-    for (const wchar_t* call : {L"CreateProductRegistry", L"UnregisterProduct"}) {
-        SCOPED_TRACE(Narrow(call));
-        m_updater.Fail(L"");
-        ASSERT_TRUE(Succeeded(Install(kPackage)));
-        m_updater.Journal();
-        DeleteDebugLogs();
-        m_updater.Fail(call);
-        ExpectRun(Uninstall(kPackage), 0, PhaseLines({"Scheduling", "Deferred", "Commit"}));
-        const Lines journal = m_updater.Journal();
-        if (call[0] == L'C')
-            EXPECT_EQ(20u, Count(DebugLogLines(), "CoCreateInstance failed: 0x80004005"));
-        else
-            EXPECT_EQ(kRemovalCalls, journal) << "both products were asked for";
-        EXPECT_EQ(kRegisteredProducts, m_updater.Products()) << "the updater could not be told";
-    }
-}
-
-// A rolled-back installation asks the updater to forget both products. If it refuses they stay;
-// if the sequence's data file lost "Install" before the rollback, the rollback takes itself for
-// that of a removal and registers them again.
-TEST_F(RegisterPRTest, RollbackThatCannotForgetLeavesBothProductsRegistered)
+// A removal never fails for the updater, unreachable or refusing to forget the products, and a
+// rolled-back installation whose updater refuses leaves them too. If the sequence's data file lost
+// "Install" before the rollback, the rollback takes itself for that of a removal and registers
+// them again.
+TEST_F(RegisterPRTest, ProductsTheUpdaterCannotForgetStayRegistered)
 {
     struct Case {
         const wchar_t* failCall;
         const wchar_t* damage;
-        Lines journal;
+        bool removal;  // else a rolled-back installation
+        Lines journal; // empty: twenty attempts to create the updater, none answered
     };
     const std::vector<Case> cases = {
-        {L"UnregisterProduct", L"", Concat({kRegistrationCalls, kRemovalCalls})},
-        {L"", L"cut", Concat({kRegistrationCalls, kRegistrationCalls})},
+        {L"CreateProductRegistry", L"", true, {}},
+        {L"UnregisterProduct", L"", true, kRemovalCalls},
+        {L"UnregisterProduct", L"", false, Concat({kRegistrationCalls, kRemovalCalls})},
+        {L"", L"cut", false, Concat({kRegistrationCalls, kRegistrationCalls})},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.failCall) + Narrow(c.damage));
+        SCOPED_TRACE(Narrow(c.failCall) + Narrow(c.damage) + (c.removal ? " removal" : " rollback"));
         UpdaterStandIn updater;
+        if (c.removal) {
+            ASSERT_TRUE(Succeeded(RunMsiexec(L"/i", kPackage)));
+            updater.Journal();
+            DeleteDebugLogs();
+        }
         updater.Fail(c.failCall);
         const RecordDamage damage(L"SUB_PR_Action.dat", c.damage);
-        ExpectRun(Install(kPackage, L"DAMAGELATER=1 FORCEFAIL=1"), ERROR_INSTALL_FAILURE,
-                  PhaseLines({"Scheduling", "Deferred", "Rollback"}));
-        EXPECT_EQ(c.journal, updater.Journal());
-        EXPECT_EQ(kRegisteredProducts, updater.Products());
+        ExpectRun(RunMsiexec(c.removal ? L"/x" : L"/i", kPackage, c.removal ? L"" : L"DAMAGELATER=1 FORCEFAIL=1"),
+                  c.removal ? 0 : ERROR_INSTALL_FAILURE,
+                  PhaseLines({"Scheduling", "Deferred", c.removal ? "Commit" : "Rollback"}));
+        if (c.journal.empty())
+            EXPECT_EQ(20u, Count(DebugLogLines(), "CoCreateInstance failed: 0x80004005"));
+        else
+            EXPECT_EQ(c.journal, updater.Journal());
+        EXPECT_EQ(kRegisteredProducts, updater.Products()) << "the updater could not be told";
     }
 }
 

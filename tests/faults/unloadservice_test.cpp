@@ -31,11 +31,6 @@ const char kOpening[] = "KRVL: Shutting down the submission service...";
 const char kStopping[] = "KRVL: Service control initialization succeeded.  Stopping the service";
 const Lines kVerbose = {kOpening, kStopping, "KRVL: Exiting Submission service shutdown.  Result: 0x00000000"};
 
-void SetRawString(const wchar_t* subKey, const wchar_t* name, DWORD type, const std::wstring& text)
-{
-    SetRaw(subKey, name, type, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)));
-}
-
 void SetMsiLogging(const std::wstring& value)
 {
     SetString(kKorvalinKey, L"MsiLogging", value);
@@ -73,7 +68,7 @@ TEST(UnloadServiceFaultTest, SwitchesValuesAndHostFailures)
         std::string services;  // afterwards
         bool debugLog = false; // whether the debug log file is written
     };
-    const auto msiLogging = [](const char* what, std::function<void()> set, bool verbose) {
+    const auto msiLogging = [](const std::string& what, bool verbose, std::function<void()> set) {
         return Case{what, [set](CSharedRuntime&) { set(); }, verbose ? kVerbose : Lines{}, kUnloaded};
     };
     const auto binarySwitch = [](const char* what, const wchar_t* name, DWORD type, std::vector<BYTE> data,
@@ -90,42 +85,22 @@ TEST(UnloadServiceFaultTest, SwitchesValuesAndHostFailures)
         return Case{"failing " + Narrow(call), [call](CSharedRuntime&) { FailHostCall(call); }, kVerbose,
                     unloaded ? kUnloaded : kServices};
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         // The search ends with the find: the same module in a later configuration stays.
         {"the engine among other configurations",
          [](CSharedRuntime& runtime) { runtime.SetServices(kScanner + kServices + kBackup); }, kVerbose,
          kScanner + kUnloaded + kBackup},
-        msiLogging(
-            "MsiLogging absent", [] { DeleteValue(kKorvalinKey, L"MsiLogging"); }, false),
-        msiLogging(
-            "MsiLogging a number", [] { SetDword(kKorvalinKey, L"MsiLogging", 2); }, false),
-        msiLogging(
-            "MsiLogging expandable", [] { SetString(kKorvalinKey, L"MsiLogging", L"2", REG_EXPAND_SZ); }, true),
-        msiLogging(
-            "MsiLogging binary text",
-            [] { SetRawString(kKorvalinKey, L"MsiLogging", REG_BINARY, std::wstring(L"2", 2)); }, false),
-        msiLogging(
-            "MsiLogging empty", [] { SetMsiLogging(L""); }, false),
-        msiLogging(
-            "MsiLogging leading digits", [] { SetMsiLogging(L"2x"); }, true),
-        msiLogging(
-            "MsiLogging longer than two characters", [] { SetMsiLogging(L"200"); }, false),
-        msiLogging(
-            "MsiLogging over-long", [] { SetMsiLogging(std::wstring(5000, L'2')); }, false),
-        msiLogging(
-            "MsiLogging above verbose", [] { SetMsiLogging(L"4"); }, true),
-        msiLogging(
-            "MsiLogging an unknown level", [] { SetMsiLogging(L"3"); }, false),
-        msiLogging(
-            "MsiLogging without digits", [] { SetMsiLogging(L"x2"); }, false),
-        msiLogging(
-            "MsiLogging in the 64-bit view only",
-            [] {
-                DeleteValue(kKorvalinKey, L"MsiLogging");
-                const RegistryView view(KEY_WOW64_64KEY);
-                SetMsiLogging(L"2");
-            },
-            false),
+        msiLogging("MsiLogging absent", false, [] { DeleteValue(kKorvalinKey, L"MsiLogging"); }),
+        msiLogging("MsiLogging a number", false, [] { SetDword(kKorvalinKey, L"MsiLogging", 2); }),
+        msiLogging("MsiLogging expandable", true, [] { SetString(kKorvalinKey, L"MsiLogging", L"2", REG_EXPAND_SZ); }),
+        msiLogging("MsiLogging binary text", false,
+                   [] { SetRaw(kKorvalinKey, L"MsiLogging", REG_BINARY, L"2", sizeof(L"2")); }),
+        msiLogging("MsiLogging in the 64-bit view only", false,
+                   [] {
+                       DeleteValue(kKorvalinKey, L"MsiLogging");
+                       const RegistryView view(KEY_WOW64_64KEY);
+                       SetMsiLogging(L"2");
+                   }),
         // Up to four bytes of any type are taken as a number: "1" has bit 0, the debug log file.
         // Longer values are not read at all.
         binarySwitch("DebugLog a string", L"DebugLog", REG_SZ, {'1', 0, 0, 0}, true),
@@ -175,6 +150,13 @@ TEST(UnloadServiceFaultTest, SwitchesValuesAndHostFailures)
          {"KRVL (Error): Failed to stop the submission service: 0x80000100"},
          kServices},
     };
+    // MsiLogging as text, verbose (2) or above or not: only its first two characters are read.
+    const std::vector<std::pair<std::wstring, bool>> texts = {
+        {L"", false}, {L"2x", true}, {L"200", false}, {std::wstring(5000, L'2'), false},
+        {L"4", true}, {L"3", false}, {L"x2", false}};
+    for (const auto& [text, verbose] : texts)
+        cases.push_back(
+            msiLogging("MsiLogging " + Narrow(text.substr(0, 8)), verbose, [&text] { SetMsiLogging(text); }));
     InstallationRuns runs(L"unloadservice");
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);

@@ -70,11 +70,6 @@ std::vector<std::string> CSharedRuntime::TrustJournal() const
     return testsupport::SplitLines(ReadText(m_sDirectory + L"\\srvrtrst-journal.txt"));
 }
 
-std::vector<std::string> CSharedRuntime::EngineJournal() const
-{
-    return testsupport::SplitLines(ReadText(m_sEngineDirectory + L"\\vexcore-journal.txt"));
-}
-
 void CSharedRuntime::ClearSwitches()
 {
     for (const wchar_t* standin : {L"srSvc", L"srVrTrst", L"vexcore"})

@@ -28,10 +28,9 @@ public:
     void SetServices(const std::string& services) const;
     std::string Services() const;
 
-    // The journals of srSvc.dll, srVrTrst.dll and vexcore.dll, one entry per line.
+    // The journals of srSvc.dll and srVrTrst.dll, one entry per line.
     std::vector<std::string> ServiceJournal() const;
     std::vector<std::string> TrustJournal() const;
-    std::vector<std::string> EngineJournal() const;
 
     // A failure switch under HKLM\Software\KorvalinStandins\<standin> ("srSvc", "srVrTrst",
     // "vexcore").
