@@ -34,16 +34,12 @@ std::string WithServer(const std::string& server)
     return Document(Product(Control(kAttributes, server)));
 }
 
-std::string WithNumbers(const std::string& p, const std::string& d, const std::string& r, const std::string& h)
+// The document with one text of the default control replaced.
+std::string WithNumber(const std::string& from, const std::string& to)
 {
-    return Document(Product(Control(kAttributes, kServer,
-                                    "<probability>" + p + "</probability><dailyLimit>" + d + "</dailyLimit>" +
-                                        "<retryLimitDays>" + r + "</retryLimitDays>" + h)));
-}
-
-std::string Hours(const std::string& hours)
-{
-    return "<retryFrequencyMinHours>" + hours + "</retryFrequencyMinHours>";
+    std::string numbers = kNumbers;
+    numbers.replace(numbers.find(from), from.size(), to);
+    return Document(Product(Control(kAttributes, kServer, numbers)));
 }
 
 std::string WithProduct(const std::string& attributes)
@@ -72,7 +68,8 @@ protected:
 // report; a rejection repeats it in one line on standard error, a tool limit says so there.
 TEST_F(CheckTest, EachLoadingRule)
 {
-    const std::string one = "verdict:         accepted (1 configuration)";
+    const std::string lenient = "<probability> 5\n</probability><dailyLimit>+6</dailyLimit><retryLimitDays>-1"
+                                "</retryLimitDays><retryFrequencyMinHours>1193047</retryFrequencyMinHours>";
     const std::string noUsable = "rejected: no usable \"control\" (every product skipped) (0x80070490)";
     std::string nested;
     for (int i = 0; i < 300; ++i)
@@ -83,65 +80,43 @@ TEST_F(CheckTest, EachLoadingRule)
         std::string part;
     } cases[] = {
         {Document(), 0, "sequence:        \"42\""},
-        {Document(), 0,
-         "server \"s.example.com\":443 proto \"https\" probability 100 daily limit 50 retry days 7 "
-         "retry frequency 7200 s\nverdict:         accepted (1 configuration)"},
         {Document(""), 1, "rejected: no \"product\" element (0x80070490)"},
         {Document(Product(), ""), 1, "rejected: no \"controlSettings\" element (0x80070490)"},
-        {Document(Product(), "<controlSettings scdSequence='a'/><x><controlSettings scdSequence='b'/></x>"), 0,
-         "note: 2 \"controlSettings\" elements; the update uses the first\nsequence:        \"a\""},
         {Document(Product(), "<controlSettings/>"), 1,
          "\"controlSettings\" has no \"scdSequence\" attribute (0x80070490)"},
         {Document(Product(), "<controlSettings scdSequence=''/>"), 1,
          "has an empty \"scdSequence\" attribute (0x80004005)"},
         {WithProduct("scdVersion='1.1' product='ORB' productversion='5.0'"), 1,
-         "note: product 1: \"scdVersion\" is \"1.1\", not \"1.0\"; the update skips this product"},
+         "\"scdVersion\" is \"1.1\", not \"1.0\"; the update skips"},
         {WithProduct("product='ORB' productversion='5.0'"), 1, noUsable},
-        {Document(Product(Control(), "scdVersion='2.0' product='A' productversion='1'") + Product()), 0, one},
         {WithProduct("scdVersion='1.0' productversion='5.0'"), 1, "rejected: product 1 has no \"product\" attribute"},
         {WithProduct("scdVersion='1.0' product='ORB' productversion=''"), 1,
-         "rejected: product 1 has an empty \"productversion\" attribute (0x80004005)"},
-        {Document(Product("") + Product(Control(), "scdVersion='1.0' product='B' productversion='1'")), 0,
-         "note: product 1 (\"ORB\" version \"5.0\") has no \"control\" children; the update skips this product"},
-        {Document(Product("<group>" + Control() + "</group>")), 1, noUsable},
-        {Document("<a><b>" + Product() + "</b></a>"), 0, one},
+         "empty \"productversion\" attribute (0x80004005)"},
         {Document(Product(Control("component='eng' componentversion='2.1'"))), 1,
-         "rejected: control 1 of product 1 (\"ORB\" version \"5.0\") has no \"type\" attribute (0x80070490)"},
+         "\"5.0\") has no \"type\" attribute (0x80070490)"},
         {Document(Product(Control("type='Detection' component='' componentversion='2.1'"))), 1,
          "has an empty \"component\" attribute (0x80004005)"},
         {WithServer(""), 1, "has no \"server\" child (0x80070057)"},
         {WithServer("<server>h</server>"), 1, "its \"server\" has no \"port\" attribute (0x80070490)"},
         {WithServer("<server port='1'> \n</server>"), 1, "the \"server\" text is empty (0x80004005)"},
-        {WithNumbers("x", "1", "1", Hours("1")), 1,
-         "rejected: control 1 of product 1 (\"ORB\" version \"5.0\"): the \"probability\" text \"x\" is not a "
-         "decimal number"},
-        {WithNumbers("1", "12abc", "1", Hours("1")), 1, "the \"dailyLimit\" text \"12abc\" is not a decimal number"},
-        {WithNumbers("1", "1", "1", ""), 1, "has no \"retryFrequencyMinHours\" child"},
-        {WithNumbers(" 5\n", "+6", "-1", Hours("1193047")), 0,
+        {WithNumber(">100<", ">x<"), 1, "the \"probability\" text \"x\" is not a decimal number"},
+        {WithNumber(">50<", ">12abc<"), 1, "the \"dailyLimit\" text \"12abc\" is not a decimal number"},
+        {WithNumber("<retryFrequencyMinHours>2</retryFrequencyMinHours>", ""), 1,
+         "has no \"retryFrequencyMinHours\" child"},
+        {Document(Product(Control(kAttributes, kServer, lenient))), 0,
          "probability 5 daily limit 6 retry days 4294967295 retry frequency 1904 s"},
         {WithServer("<server port='80' proto=''>h</server>"), 0,
          "no \"proto\" on \"server\"; the update uses \"https\""},
-        {WithServer("<server port=' 8443abc'>h</server>"), 0,
-         "note: control 1 of product 1 (\"ORB\" version \"5.0\"): the \"port\" \" 8443abc\" reads as 8443"},
+        {WithServer("<server port=' 8443abc'>h</server>"), 0, "the \"port\" \" 8443abc\" reads as 8443"},
         {WithServer("<server port='-1'>h</server>"), 0, "server \"h\":4294967295"},
-        {Document(Product(Control() + Control(kAttributes, "<server port='1'>other</server>"))), 0,
-         "note: control 2 of product 1 (\"ORB\" version \"5.0\") repeats the type, product, versions and component "
-         "of an earlier control; the update keeps only the earlier one"},
         {Document(Product(Control() + Control("type='Submission' component='ENG' componentversion='2.1'"))), 0,
          "accepted (2 configurations)"},
-        {Document(Product(Control("type='submission' component='e' componentversion='1'"))), 0,
-         "note: type \"submission\" is neither \"Submission\" nor \"Detection\": loaded, but the update makes no "
-         "configuration from it\nverdict:         accepted (0 configurations)"},
-        {WithProduct("scdVersion='1.0' product='A&amp;B&#x43;' productversion='&quot;1&quot;'"), 0,
-         "product \"A&BC\" version \"\"1\"\""},
         {Document(Product("<control>")), 1, "rejected: not well-formed XML at line 2, column"},
         {"<!DOCTYPE scd [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>" + Document().substr(22), 4,
          "verdict:         none: document type declarations are not accepted"},
         {Document(Product() + nested), 4, "verdict:         none: elements nested more than 256 deep"},
         {Document(Product() + std::string(17 * 1024 * 1024, ' ')), 4,
-         "verdict:         none: the document is larger than 16777216 bytes at line 1, column 1: a limit of this "
-         "tool, not a verdict of the module"},
-        {Document() + std::string(1, '\0') + "<junk", 0, "note: a zero byte at offset"},
+         "verdict:         none: the document is larger than 16777216 bytes"},
     };
     for (const auto& c : cases) {
         const SResult result = Check(c.document);
