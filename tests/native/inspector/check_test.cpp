@@ -1,5 +1,5 @@
-// "check": each loading rule of the update on a small document, the order of the listed
-// controls, an enciphered file, and the exit statuses and messages.
+// "check": each loading rule of the update and what the XML reader refuses, on a small
+// document; the order of the listed controls; an enciphered file.
 #include "support.h"
 
 using namespace inspecttest;
@@ -112,6 +112,14 @@ TEST_F(CheckTest, EachLoadingRule)
         {Document(Product(Control() + Control("type='Submission' component='ENG' componentversion='2.1'"))), 0,
          "accepted (2 configurations)"},
         {Document(Product("<control>")), 1, "rejected: not well-formed XML at line 2, column"},
+        {Document(Product("<control a='1' a='2'/>")), 1, "given twice"},
+        {Document(Product("&nbsp;")), 1, "undefined entity"},
+        {Document(Product("\xC0\x80")), 1, "not valid UTF-8"},
+        {Document(Product("<![CDATA[ a")), 1, "CDATA section not closed"},
+        {WithProduct("scdVersion='1.0' product='A&amp;B&#x43;&#xe9;' productversion='&quot;1&quot;'"), 0,
+         "product \"A&BC\\xC3\\xA9\" version \"\"1\"\" type \"Submission\" component \"eng\" version \"2.1\"\n    "
+         "server "
+         "\"s.example.com\":443 proto \"https\" probability 100 daily limit 50 retry days 7 retry frequency 7200 s"},
         {"<!DOCTYPE scd [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>" + Document().substr(22), 4,
          "verdict:         none: document type declarations are not accepted"},
         {Document(Product() + nested), 4, "verdict:         none: elements nested more than 256 deep"},
