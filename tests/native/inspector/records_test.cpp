@@ -75,8 +75,6 @@ TEST_F(RecordsTest, EachFileGivesItsStatusAndKeyLine)
         std::string part;
     } cases[] = {
         {"SUB_PR_Action (1).dat", kSequenceFile, 0, "the framework reads this file only as \"SUB_PR_Action.dat\""},
-        {"krvlprop - Copy.dat", EncodeRecordFile(1, {StringRecord("CAWPROP", "1")}), 0,
-         "kind:            shared property file of actions with properties\n"},
         {"krvlprop.dat", EncodeRecordFile(1, {StringRecord("INSTALLDIR", "C:\\")}), 0,
          "kind:            record file without entries of the framework\n"},
         {"Probe.dat", written, 0,
