@@ -145,11 +145,9 @@ TEST_F(CheckTest, EachLoadingRule)
 TEST_F(CheckTest, ControlsAreListedInKeyOrderByUtf16CodeUnits)
 {
     const char* const documentOrder[][4] = {
-        {"Submission", "b", "c", "1"},
         {"Submission", "\xEF\xBD\x9E", "c", "1"},     // U+FF5E: one code unit
         {"Submission", "\xF0\x90\x80\x80", "c", "1"}, // U+10000: 0xD800 0xDC00
         {"Submission", "a", "c", "10"},
-        {"Submission", "a", "c", "1"},
         {"Submission", "a", "C", "1"},
         {"Detection", "b", "c", "1"},
         {"Submission", "B", "c", "1"},
@@ -165,9 +163,7 @@ TEST_F(CheckTest, ControlsAreListedInKeyOrderByUtf16CodeUnits)
         "product \"b\" version \"1\" type \"Detection\" component \"c\" version \"1\"",
         "product \"B\" version \"1\" type \"Submission\" component \"c\" version \"1\"",
         "product \"a\" version \"1\" type \"Submission\" component \"C\" version \"1\"",
-        "product \"a\" version \"1\" type \"Submission\" component \"c\" version \"1\"",
         "product \"a\" version \"1\" type \"Submission\" component \"c\" version \"10\"",
-        "product \"b\" version \"1\" type \"Submission\" component \"c\" version \"1\"",
         "product \"\\xF0\\x90\\x80\\x80\" version \"1\" type \"Submission\" component \"c\" version \"1\"",
         "product \"\\xEF\\xBD\\x9E\" version \"1\" type \"Submission\" component \"c\" version \"1\"",
     };

@@ -109,10 +109,8 @@ TEST_F(CommandLineTest, ExecutableExitStatusesAndStreams)
 // Output that cannot be written (a full disk behind a redirection) is a failure, not success.
 TEST_F(CommandLineTest, UnwritableStandardOutputFails)
 {
-    const std::string records = Write("SUB_PR_Action.dat", EncodeRecordFile(1, {DwordRecord("Install", 1)}));
     const std::string container = Write("SCD.xml", EncodeContainerFor("<scd/>", Bytes(16, 1)));
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"records", records}, {"scd", container}, {"--help"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"scd", container}, {"--help"}}) {
         std::ostream broken(nullptr);
         std::ostringstream err;
         inspector::SConsole console{broken, err};
