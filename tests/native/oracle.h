@@ -70,22 +70,11 @@ inline void PutLe32(uint8_t* p, uint32_t v)
         p[i] = uint8_t(v >> (8 * i));
 }
 
-// "{D3F08B52-6C19-4E7A-9B41-E275A0C8D93F}" in the memory layout of a GUID structure: Data1 as a
-// little-endian 32-bit number, Data2 and Data3 as little-endian 16-bit numbers, Data4 in order.
-inline Bytes GuidBytes(const std::string& text)
-{
-    const Bytes d1 = FromHex(text.substr(1, 8));
-    const Bytes d2 = FromHex(text.substr(10, 4));
-    const Bytes d3 = FromHex(text.substr(15, 4));
-    const Bytes d4 = FromHex(text.substr(20, 4) + text.substr(25, 12));
-    Bytes out = {d1[3], d1[2], d1[1], d1[0], d2[1], d2[0], d3[1], d3[0]};
-    out.insert(out.end(), d4.begin(), d4.end());
-    return out;
-}
-
 const Bytes kRecordKey = {0x3C, 0x91, 0x5E, 0x07, 0xD2, 0x68, 0xA4, 0x1F};
-const Bytes kMagic = GuidBytes("{D3F08B52-6C19-4E7A-9B41-E275A0C8D93F}");
-const Bytes kKeyEncipheringKey = GuidBytes("{4E92A7C1-58B3-4D06-A1F8-7C3E60B295DA}");
+// "{D3F08B52-6C19-4E7A-9B41-E275A0C8D93F}" and "{4E92A7C1-58B3-4D06-A1F8-7C3E60B295DA}" in the
+// memory layout of a GUID structure: Data1, Data2 and Data3 little-endian, Data4 in order.
+const Bytes kMagic = FromHex("528BF0D3196C7A4E9B41E275A0C8D93F");
+const Bytes kKeyEncipheringKey = FromHex("C1A7924EB358064DA1F87C3E60B295DA");
 
 // One record before enciphering: a 40-byte head (name field, type, data size D) and D bytes.
 struct Record {
@@ -179,4 +168,4 @@ inline Bytes DecipheredBody(const Bytes& file, Bytes* dataKey = nullptr)
     return body;
 }
 
-}  // namespace oracle
+} // namespace oracle
