@@ -39,7 +39,7 @@ double Throughput(size_t size, const std::function<void()>& pass)
 
 volatile uint8_t g_sink;
 
-}  // namespace
+} // namespace
 
 int main()
 {

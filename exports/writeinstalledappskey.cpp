@@ -31,12 +31,14 @@ void RewriteInShortForm(MSIHANDLE hInstall, HKEY key)
     const DWORD length = GetShortPathNameW(longPath, shortPath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         const DWORD error = length == 0 ? GetLastError() : kShortPathTooLong;
-        LogMessage(hInstall, LOG_LEVEL_ERROR, L"Failed to convert to short path name, Error Val = %d", static_cast<int>(error));
+        LogMessage(hInstall, LOG_LEVEL_ERROR, L"Failed to convert to short path name, Error Val = %d",
+                   static_cast<int>(error));
         return;
     }
 
     const DWORD bytes = (length + 1) * sizeof(wchar_t);
-    if (RegSetValueExW(key, kEngineDataValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(shortPath), bytes) != ERROR_SUCCESS)
+    if (RegSetValueExW(key, kEngineDataValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(shortPath), bytes) !=
+        ERROR_SUCCESS)
         LogMessage(hInstall, LOG_LEVEL_ERROR, L"Failed to write short path name");
 }
 

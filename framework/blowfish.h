@@ -14,8 +14,7 @@ constexpr size_t BLOWFISH_MIN_KEY_SIZE = 1;
 constexpr size_t BLOWFISH_MAX_KEY_SIZE = 128;
 constexpr size_t BLOWFISH_P_WORDS = 18;
 
-class CBlowfish
-{
+class CBlowfish {
 public:
     CBlowfish() noexcept;
     ~CBlowfish();
@@ -41,4 +40,4 @@ private:
 // optimisation even when the memory is freed right afterwards.
 void WipeBytes(void* data, size_t size) noexcept;
 
-}  // namespace InstallToolBox
+} // namespace InstallToolBox

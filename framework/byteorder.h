@@ -17,4 +17,4 @@ inline void StoreLe32(uint8_t* p, uint32_t value) noexcept
     p[3] = uint8_t(value >> 24);
 }
 
-}  // namespace InstallToolBox
+} // namespace InstallToolBox

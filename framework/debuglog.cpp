@@ -84,10 +84,10 @@ CDebugLog::CDebugLog()
     if (m_dwSwitches & kToFile) {
         wchar_t folder[MAX_PATH];
         wchar_t path[2 * MAX_PATH];
-        if (GetTempFolder(folder)
-            && srLib::FormatW(path, L"%s\\KRVMSI%d.log", folder, static_cast<int>(GetCurrentProcessId()))) {
-            m_hFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (GetTempFolder(folder) &&
+            srLib::FormatW(path, L"%s\\KRVMSI%d.log", folder, static_cast<int>(GetCurrentProcessId()))) {
+            m_hFile =
+                CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         }
         if (m_hFile == INVALID_HANDLE_VALUE)
             m_dwSwitches = kToDebugger;

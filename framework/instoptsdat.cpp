@@ -231,8 +231,7 @@ BOOL CInstoptsDat::GetString(const char* name, wchar_t* buffer, DWORD bufferChar
             return FALSE;
     }
     char value[RECORD_MAX_CONTENT];
-    const int status =
-        m_pStore->GetString(name, value, sizeof(value), defaultValue ? ansiDefault.data() : nullptr);
+    const int status = m_pStore->GetString(name, value, sizeof(value), defaultValue ? ansiDefault.data() : nullptr);
     if (MultiByteToWideChar(CP_THREAD_ACP, 0, value, -1, buffer, static_cast<int>(bufferChars)) == 0)
         return FALSE;
     return status == RS_SUCCESS;

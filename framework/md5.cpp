@@ -12,7 +12,7 @@ inline uint32_t Rotl(uint32_t x, int n) noexcept
     return (x << n) | (x >> (32 - n));
 }
 
-}  // namespace
+} // namespace
 
 // Each step is a + F(b, c, d) + X[k] + t. Only F depends on the previous step, so a + X[k] + t
 // is summed first and held in a register before F is added: left free, clang reassociates the
@@ -25,26 +25,26 @@ inline uint32_t Rotl(uint32_t x, int n) noexcept
 
 // F selects through z ^ (x & (y ^ z)); G's two terms never share a bit, so they are added
 // separately and (y & ~z) can start before x is known.
-#define MD5_STEP_F(a, b, c, d, k, s, t) \
-    a += X[k] + t; \
-    MD5_HOLD(a); \
-    a += d ^ (b & (c ^ d)); \
+#define MD5_STEP_F(a, b, c, d, k, s, t)                                                                                \
+    a += X[k] + t;                                                                                                     \
+    MD5_HOLD(a);                                                                                                       \
+    a += d ^ (b & (c ^ d));                                                                                            \
     a = Rotl(a, s) + b
-#define MD5_STEP_G(a, b, c, d, k, s, t) \
-    a += X[k] + t; \
-    MD5_HOLD(a); \
-    a += c & ~d; \
-    a += b & d; \
+#define MD5_STEP_G(a, b, c, d, k, s, t)                                                                                \
+    a += X[k] + t;                                                                                                     \
+    MD5_HOLD(a);                                                                                                       \
+    a += c & ~d;                                                                                                       \
+    a += b & d;                                                                                                        \
     a = Rotl(a, s) + b
-#define MD5_STEP_H(a, b, c, d, k, s, t) \
-    a += X[k] + t; \
-    MD5_HOLD(a); \
-    a += b ^ c ^ d; \
+#define MD5_STEP_H(a, b, c, d, k, s, t)                                                                                \
+    a += X[k] + t;                                                                                                     \
+    MD5_HOLD(a);                                                                                                       \
+    a += b ^ c ^ d;                                                                                                    \
     a = Rotl(a, s) + b
-#define MD5_STEP_I(a, b, c, d, k, s, t) \
-    a += X[k] + t; \
-    MD5_HOLD(a); \
-    a += c ^ (b | ~d); \
+#define MD5_STEP_I(a, b, c, d, k, s, t)                                                                                \
+    a += X[k] + t;                                                                                                     \
+    MD5_HOLD(a);                                                                                                       \
+    a += c ^ (b | ~d);                                                                                                 \
     a = Rotl(a, s) + b
 
 void CMd5::Transform(const uint8_t* blocks, size_t count) noexcept
@@ -204,4 +204,4 @@ void CMd5::Final(uint8_t* digest) noexcept
         StoreLe32(digest + 4 * i, m_adwState[i]);
 }
 
-}  // namespace InstallToolBox
+} // namespace InstallToolBox

@@ -8,8 +8,7 @@ namespace InstallToolBox {
 
 constexpr size_t MD5_DIGEST_SIZE = 16;
 
-class CMd5
-{
+class CMd5 {
 public:
     CMd5() noexcept;
 
@@ -27,4 +26,4 @@ private:
     uint8_t m_abBuffer[64];
 };
 
-}  // namespace InstallToolBox
+} // namespace InstallToolBox

@@ -94,8 +94,8 @@ void FixPendingRenameKeyNT()
     const size_t length = bytes / sizeof(wchar_t);
     std::vector<wchar_t> list(length + 1, L'\0');
     DWORD type = 0;
-    if (RegQueryValueExW(key.Get(), kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(list.data()), &bytes)
-        != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.Get(), kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(list.data()), &bytes) !=
+        ERROR_SUCCESS)
         return;
 
     std::vector<wchar_t> repaired(length + 1, L'\0');

@@ -85,8 +85,8 @@ BOOL CPropertyData::GetDword(const wchar_t*, DWORD*)
 
 bool CPropertyData::AsksInstaller(BOOL storeFlag) const
 {
-    return m_hInstall != 0 && !storeFlag && !MsiGetMode(m_hInstall, MSIRUNMODE_ROLLBACK)
-           && !MsiGetMode(m_hInstall, MSIRUNMODE_COMMIT) && !MsiGetMode(m_hInstall, MSIRUNMODE_SCHEDULED);
+    return m_hInstall != 0 && !storeFlag && !MsiGetMode(m_hInstall, MSIRUNMODE_ROLLBACK) &&
+           !MsiGetMode(m_hInstall, MSIRUNMODE_COMMIT) && !MsiGetMode(m_hInstall, MSIRUNMODE_SCHEDULED);
 }
 
 BOOL CPropertyData::SetProperty(const wchar_t* name, const wchar_t* value, BOOL toStore)

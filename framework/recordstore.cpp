@@ -47,8 +47,7 @@ std::unique_ptr<CBlowfish> MakeCipher(const uint8_t* key, size_t keySize) noexce
 }
 
 // Grows with the writes; a write it cannot hold in memory fails like a full disk.
-class CVectorSink final : public IRecordSink
-{
+class CVectorSink final : public IRecordSink {
 public:
     explicit CVectorSink(std::vector<uint8_t>& file) noexcept : m_file(file) {}
 
@@ -83,10 +82,9 @@ private:
     std::vector<uint8_t>& m_file;
 };
 
-}  // namespace
+} // namespace
 
-struct CRecordStore::SRecord
-{
+struct CRecordStore::SRecord {
     SRecord* pNext = nullptr;
     // Name, type and data size exactly as in the file, so that records of a type this module
     // does not know are written back unchanged.
@@ -283,7 +281,7 @@ bool IsRecordSound(uint32_t type, const uint8_t* data, size_t dataSize) noexcept
     }
 }
 
-}  // namespace
+} // namespace
 
 int CRecordStore::Load(IRecordSource& source, bool verify) noexcept
 {
@@ -404,4 +402,4 @@ int CRecordStore::Save(std::vector<uint8_t>& file) const noexcept
     return Save(sink);
 }
 
-}  // namespace InstallToolBox
+} // namespace InstallToolBox

@@ -19,15 +19,15 @@ namespace InstallToolBox {
 
 enum RecordStatus : int {
     RS_SUCCESS = 0,
-    RS_BAD_ARGUMENT = 2,      // missing pointer, name of 32 characters or more, value too long
+    RS_BAD_ARGUMENT = 2, // missing pointer, name of 32 characters or more, value too long
     RS_FILE_NOT_FOUND = 3,
     RS_OPEN_FAILED = 4,
-    RS_BAD_FORMAT = 5,        // header too short, wrong magic number, record cut short or malformed
-    RS_BAD_CHECKSUM = 6,      // digest mismatch, or file size outside 28..262144 bytes
+    RS_BAD_FORMAT = 5,   // header too short, wrong magic number, record cut short or malformed
+    RS_BAD_CHECKSUM = 6, // digest mismatch, or file size outside 28..262144 bytes
     RS_BUFFER_TOO_SMALL = 7,
-    RS_OUT_OF_MEMORY = 8,     // also: the cipher state cannot be set up
+    RS_OUT_OF_MEMORY = 8, // also: the cipher state cannot be set up
     RS_WRITE_FAILED = 9,
-    RS_NOT_FOUND = 10,        // the default was returned
+    RS_NOT_FOUND = 10, // the default was returned
     RS_KEY_TOO_LONG = 11,
 };
 
@@ -53,8 +53,7 @@ constexpr size_t INSTOPTS_KEY_SIZE = 8;
 inline constexpr uint8_t g_abInstoptsKey[INSTOPTS_KEY_SIZE] = {0x3C, 0x91, 0x5E, 0x07, 0xD2, 0x68, 0xA4, 0x1F};
 
 // The file being loaded, read from its start.
-class IRecordSource
-{
+class IRecordSource {
 public:
     // Size of the whole file in bytes; consulted only when the digest is verified.
     virtual uint64_t GetSize() noexcept = 0;
@@ -67,8 +66,7 @@ protected:
 };
 
 // The file being saved, already opened and cut to length 0 by the caller.
-class IRecordSink
-{
+class IRecordSink {
 public:
     // Writes every one of size bytes at offset; false on a failed or short write.
     virtual bool WriteAt(uint64_t offset, const void* data, size_t size) noexcept = 0;
@@ -80,8 +78,7 @@ protected:
 };
 
 // A whole file already in memory; the bytes must outlive the source.
-class CMemoryRecordSource final : public IRecordSource
-{
+class CMemoryRecordSource final : public IRecordSource {
 public:
     CMemoryRecordSource(const void* data, size_t size) noexcept;
     uint64_t GetSize() noexcept override;
@@ -93,8 +90,7 @@ private:
     size_t m_cbPosition;
 };
 
-class CRecordStore
-{
+class CRecordStore {
 public:
     CRecordStore() noexcept;
     ~CRecordStore();
@@ -143,12 +139,11 @@ public:
     uint32_t GetCount() const noexcept;
 
     // One record as the store holds it, deciphered, for diagnostic tools.
-    struct SRecordView
-    {
-        const uint8_t* pbName;  // the 32-byte name field; one without a terminator matches no lookup
-        uint32_t dwType;        // any type: records of types this module does not know are kept
-        uint32_t cbData;        // D, the data size in the record's head
-        const uint8_t* pbData;  // the D data bytes, zero fill included
+    struct SRecordView {
+        const uint8_t* pbName; // the 32-byte name field; one without a terminator matches no lookup
+        uint32_t dwType;       // any type: records of types this module does not know are kept
+        uint32_t cbData;       // D, the data size in the record's head
+        const uint8_t* pbData; // the D data bytes, zero fill included
     };
     // Every record in list order: newest first, the order Save writes them, and so the reverse
     // of the file they were loaded from. After a load that stopped at a damaged record these are
@@ -170,4 +165,4 @@ private:
     uint8_t m_abKey[RECORD_MAX_KEY_SIZE];
 };
 
-}  // namespace InstallToolBox
+} // namespace InstallToolBox

@@ -50,8 +50,7 @@ public:
     }
     HMODULE Get() const { return m_hModule; }
 
-    template <class Fn>
-    Fn Find(const char* name) const
+    template <class Fn> Fn Find(const char* name) const
     {
         return m_hModule ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m_hModule, name))) : nullptr;
     }
@@ -84,12 +83,12 @@ bool ProductSuiteNamesTerminalServer()
         return false;
     DWORD type = 0;
     DWORD bytes = 0;
-    if (RegQueryValueExW(key.Get(), L"ProductSuite", nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS
-        || type != REG_MULTI_SZ || bytes == 0)
+    if (RegQueryValueExW(key.Get(), L"ProductSuite", nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ || bytes == 0)
         return false;
     std::vector<wchar_t> suites(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (RegQueryValueExW(key.Get(), L"ProductSuite", nullptr, &type, reinterpret_cast<BYTE*>(suites.data()), &bytes)
-        != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.Get(), L"ProductSuite", nullptr, &type, reinterpret_cast<BYTE*>(suites.data()), &bytes) !=
+        ERROR_SUCCESS)
         return false;
     return MultiStringNames(suites.data(), bytes / sizeof(wchar_t), L"Terminal Server");
 }
@@ -159,8 +158,8 @@ bool IsAdministrator(const CSystemInfo::Facts& facts)
         return false;
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
-                                  0, 0, 0, &administrators))
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                  0, &administrators))
         return false;
     const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(groupsBuffer);
     bool found = false;
@@ -203,7 +202,9 @@ DWORD PlatformFlags(DWORD platformId, DWORD major, DWORD minor)
         {5, 1, CSystemInfo::kWinXP},         {5, 2, CSystemInfo::kServer2003}, {6, 0, CSystemInfo::kVista},
     };
     static const VersionBit k9xVersions[] = {
-        {4, 0, CSystemInfo::kNT351OrWin95}, {4, 10, CSystemInfo::kNT4OrWin98}, {4, 90, CSystemInfo::kWin2000OrMe},
+        {4, 0, CSystemInfo::kNT351OrWin95},
+        {4, 10, CSystemInfo::kNT4OrWin98},
+        {4, 90, CSystemInfo::kWin2000OrMe},
     };
     DWORD flags = 0;
     const VersionBit* begin = nullptr;

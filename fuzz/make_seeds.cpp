@@ -66,7 +66,8 @@ bool WriteRecordSeeds(const std::string& dir)
             store.SetString(std::string(31, 'N').c_str(), std::string(2047, 'v').c_str());
         if (shape >= 4) {
             for (int i = 0; i < 40; ++i)
-                store.SetString(("LongProp" + std::to_string(i) + ":Value").c_str(), std::string(size_t(i * 7), 'p').c_str());
+                store.SetString(("LongProp" + std::to_string(i) + ":Value").c_str(),
+                                std::string(size_t(i * 7), 'p').c_str());
         }
         std::vector<uint8_t> file;
         if (store.Save(file) != RS_SUCCESS)
@@ -103,7 +104,7 @@ bool WriteContainerSeeds(const std::string& dir)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -50,7 +50,7 @@ std::vector<uint8_t> WithDigest(const uint8_t* data, size_t size)
     return file;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

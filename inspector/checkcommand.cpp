@@ -148,8 +148,7 @@ int32_t WideToLong(const std::string& text)
     return int32_t(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, value)));
 }
 
-class CLoader
-{
+class CLoader {
 public:
     explicit CLoader(std::ostream& out) : m_out(out) {}
 

@@ -10,11 +10,11 @@ namespace inspector {
 
 // Exit statuses, the same for every command.
 enum ExitStatus : int {
-    INSPECT_OK = 0,         // the module reads the file as shown (or the command did its work)
-    INSPECT_REJECTED = 1,   // the module would refuse the file or treat it as missing
-    INSPECT_USAGE = 2,      // the command line is wrong
-    INSPECT_IO_ERROR = 3,   // a file could not be read or written, or memory ran out
-    INSPECT_TOOL_LIMIT = 4, // the file is beyond a limit of this tool, which gives no verdict on it
+    INSPECT_OK = 0,               // the module reads the file as shown (or the command did its work)
+    INSPECT_REJECTED = 1,         // the module would refuse the file or treat it as missing
+    INSPECT_USAGE = 2,            // the command line is wrong
+    INSPECT_IO_ERROR = 3,         // a file could not be read or written, or memory ran out
+    INSPECT_TOOL_LIMIT = 4,       // the file is beyond a limit of this tool, which gives no verdict on it
     INSPECT_FAILED_BY_MODULE = 5, // log: the installation failed because of the module
 };
 

@@ -29,8 +29,7 @@ std::string ReasonFor(int error)
 }
 
 // Closes on every path and keeps errno as the failing call left it.
-class CDescriptor
-{
+class CDescriptor {
 public:
     explicit CDescriptor(int fd) noexcept : m_fd(fd) {}
     ~CDescriptor()

@@ -38,8 +38,7 @@ std::string ReasonFor(DWORD error)
 }
 
 // Closes on every path and keeps the thread's last error as the failing call left it.
-class CHandle
-{
+class CHandle {
 public:
     explicit CHandle(HANDLE handle) noexcept : m_hHandle(handle) {}
     ~CHandle() { Close(); }

@@ -79,8 +79,7 @@ size_t DecodeUtf8(const std::string& text, size_t i, uint32_t& c)
     return c >= minimum && IsXmlChar(c) ? length : 0;
 }
 
-class CParser
-{
+class CParser {
 public:
     CParser(const uint8_t* text, size_t size, SParseError& error) : m_error(error)
     {

@@ -36,27 +36,26 @@ inline long HandedOut(long hr, const void* object)
 //   ATL::CAtlException    "atl ex: 0x%08X"                     its HRESULT
 //   _com_error            "error: 0x%08X"                      its HRESULT
 //   srx_exception         "srx: 0x%08X (hr 0x%08X)"            KrvresultToHresult of its code
-template <class Body>
-long RunClfsBoundary(const CTraceSite& site, Body&& body) noexcept
+template <class Body> long RunClfsBoundary(const CTraceSite& site, Body&& body) noexcept
 {
-    return srLib::RunUnderHandlers(
-        std::forward<Body>(body), srLib::Handle<std::bad_alloc>([&site](const std::bad_alloc&) -> long {
-            site.Error(L"caught std::bad_alloc");
-            return E_OUTOFMEMORY;
-        }),
-        srLib::Handle<ATL::CAtlException>([&site](const ATL::CAtlException& caught) -> long {
-            site.Error(L"atl ex: 0x%08X", caught.m_hr);
-            return caught.m_hr;
-        }),
-        srLib::Handle<_com_error>([&site](const _com_error& caught) -> long {
-            site.Error(L"error: 0x%08X", caught.Error());
-            return caught.Error();
-        }),
-        srLib::Handle<srx_exception>([&site](const srx_exception& caught) -> long {
-            const long hr = KrvresultToHresult(caught.GetCode());
-            site.Error(L"srx: 0x%08X (hr 0x%08X)", caught.GetCode(), hr);
-            return hr;
-        }));
+    return srLib::RunUnderHandlers(std::forward<Body>(body),
+                                   srLib::Handle<std::bad_alloc>([&site](const std::bad_alloc&) -> long {
+                                       site.Error(L"caught std::bad_alloc");
+                                       return E_OUTOFMEMORY;
+                                   }),
+                                   srLib::Handle<ATL::CAtlException>([&site](const ATL::CAtlException& caught) -> long {
+                                       site.Error(L"atl ex: 0x%08X", caught.m_hr);
+                                       return caught.m_hr;
+                                   }),
+                                   srLib::Handle<_com_error>([&site](const _com_error& caught) -> long {
+                                       site.Error(L"error: 0x%08X", caught.Error());
+                                       return caught.Error();
+                                   }),
+                                   srLib::Handle<srx_exception>([&site](const srx_exception& caught) -> long {
+                                       const long hr = KrvresultToHresult(caught.GetCode());
+                                       site.Error(L"srx: 0x%08X (hr 0x%08X)", caught.GetCode(), hr);
+                                       return hr;
+                                   }));
 }
 
 } // namespace clfs::utils

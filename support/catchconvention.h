@@ -10,13 +10,11 @@ namespace srLib {
 
 // One handler of a boundary: what to answer for an exception of type Exception (or a type
 // derived from it). Made with Handle<Exception>(callable taking const Exception&).
-template <class Exception, class OnCaught>
-struct CHandler {
+template <class Exception, class OnCaught> struct CHandler {
     OnCaught onCaught;
 };
 
-template <class Exception, class OnCaught>
-CHandler<Exception, std::decay_t<OnCaught>> Handle(OnCaught&& onCaught)
+template <class Exception, class OnCaught> CHandler<Exception, std::decay_t<OnCaught>> Handle(OnCaught&& onCaught)
 {
     return {std::forward<OnCaught>(onCaught)};
 }
@@ -25,8 +23,7 @@ CHandler<Exception, std::decay_t<OnCaught>> Handle(OnCaught&& onCaught)
 // goes to the first such handler in list order, and that handler's answer becomes the result;
 // anything else passes on, which out of a noexcept function ends the process. Handlers must
 // not throw: a later handler of the list could catch what an earlier one raised.
-template <class Body>
-std::invoke_result_t<Body&> RunUnderHandlers(Body&& body)
+template <class Body> std::invoke_result_t<Body&> RunUnderHandlers(Body&& body)
 {
     return body();
 }
@@ -46,10 +43,10 @@ std::invoke_result_t<Body&> RunUnderHandlers(Body&& body, CHandler<Exception, On
 
 // For steps whose only failure is running out of memory and whose callers report it their own
 // way: std::bad_alloc and ATL::CAtlException give false, untraced.
-template <class Body>
-bool FalseOnOutOfMemory(Body&& body) noexcept
+template <class Body> bool FalseOnOutOfMemory(Body&& body) noexcept
 {
-    return RunUnderHandlers(std::forward<Body>(body), Handle<std::bad_alloc>([](const std::bad_alloc&) { return false; }),
+    return RunUnderHandlers(std::forward<Body>(body),
+                            Handle<std::bad_alloc>([](const std::bad_alloc&) { return false; }),
                             Handle<ATL::CAtlException>([](const ATL::CAtlException&) { return false; }));
 }
 
@@ -63,8 +60,7 @@ struct CCatchSite {
 // The convention's handlers, one per exception kind, for boundaries that list their own
 // (another location per kind, a further kind): each records the exception in info, traces the
 // CCCATCH line and answers failure.
-template <class Result>
-auto OnBadAlloc(const CCatchSite& site, CExceptionInfo& info, Result failure)
+template <class Result> auto OnBadAlloc(const CCatchSite& site, CExceptionInfo& info, Result failure)
 {
     return Handle<std::bad_alloc>([site, &info, failure](const std::bad_alloc& caught) {
         info.SetBadAlloc(caught, site.location);
@@ -73,8 +69,7 @@ auto OnBadAlloc(const CCatchSite& site, CExceptionInfo& info, Result failure)
     });
 }
 
-template <class Result>
-auto OnAtlException(const CCatchSite& site, CExceptionInfo& info, Result failure)
+template <class Result> auto OnAtlException(const CCatchSite& site, CExceptionInfo& info, Result failure)
 {
     return Handle<ATL::CAtlException>([site, &info, failure](const ATL::CAtlException& caught) {
         info.SetAtlException(caught, site.location);

@@ -122,9 +122,9 @@ bool CDebugOutput::BuildLogFileName(std::wstring& path) const
 {
     path = m_strDirectory;
     RemoveTrailing(path, L"\\");
-    return AppendFormat(path, L"\\%s", m_strModuleName.c_str())
-           && (!m_bAppendProcessIdToFile || AppendFormat(path, L"-0x%04X", GetCurrentProcessId()))
-           && AppendFormat(path, L".log");
+    return AppendFormat(path, L"\\%s", m_strModuleName.c_str()) &&
+           (!m_bAppendProcessIdToFile || AppendFormat(path, L"-0x%04X", GetCurrentProcessId())) &&
+           AppendFormat(path, L".log");
 }
 
 void CDebugOutput::OpenLogFile() noexcept
@@ -133,8 +133,8 @@ void CDebugOutput::OpenLogFile() noexcept
     std::wstring path;
     if (!FalseOnOutOfMemory([&] { return BuildLogFileName(path); }))
         return;
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     const bool created = GetLastError() == ERROR_SUCCESS;

@@ -284,8 +284,8 @@ BOOL CFile::Delete(const wchar_t* fileName, BOOL truncate) noexcept
 BOOL CFile::MakeSureDirectoryExists(const wchar_t* path, FileAttributesQuery getAttributes) noexcept
 {
     CExceptionInfo info;
-    const BOOL result =
-        RunWithCatchConvention(kMakeSureSite, info, FALSE, [&] { return CreateMissingDirectories(path, getAttributes); });
+    const BOOL result = RunWithCatchConvention(kMakeSureSite, info, FALSE,
+                                               [&] { return CreateMissingDirectories(path, getAttributes); });
     if (info.IsCaught())
         TraceError(L"CFile::MakeSureDirectoryExists() : memory exception handled\n");
     return result;

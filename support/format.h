@@ -11,8 +11,7 @@ namespace srLib {
 bool FormatWV(wchar_t* buffer, size_t limit, const wchar_t* format, va_list args);
 bool FormatWN(wchar_t* buffer, size_t limit, const wchar_t* format, ...);
 
-template <size_t N, class... Args>
-bool FormatW(wchar_t (&buffer)[N], const wchar_t* format, Args... args)
+template <size_t N, class... Args> bool FormatW(wchar_t (&buffer)[N], const wchar_t* format, Args... args)
 {
     return FormatWN(buffer, N, format, args...);
 }

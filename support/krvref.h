@@ -5,8 +5,7 @@ namespace clfs::utils {
 
 // Owns one reference to a shared-runtime interface (anything with AddRef and Release). A copy
 // takes a reference of its own; the destructor and every replacement release the held one.
-template <class Interface>
-class CKrvRef {
+template <class Interface> class CKrvRef {
 public:
     CKrvRef() noexcept = default;
     // Takes over a reference the caller holds.

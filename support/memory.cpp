@@ -294,8 +294,8 @@ int CMemory::Attach(CMemory& other) noexcept
 {
     if (&other == this)
         return TRUE;
-    const bool outsideObject = other.m_nType == eAttached || other.m_nType == eVirtual
-                               || (other.m_nType != eInternal && other.m_nSize > kInternalSize);
+    const bool outsideObject = other.m_nType == eAttached || other.m_nType == eVirtual ||
+                               (other.m_nType != eInternal && other.m_nSize > kInternalSize);
     if (outsideObject) {
         Free();
         Take(other.m_nType, other.m_nSize, other.m_pData);
@@ -317,8 +317,8 @@ void* CMemory::Detach() noexcept
 
 bool CMemory::operator==(const CMemory& other) const noexcept
 {
-    return m_nType == other.m_nType && m_nSize == other.m_nSize
-           && (m_nSize == 0 || std::memcmp(m_pData, other.m_pData, m_nSize) == 0);
+    return m_nType == other.m_nType && m_nSize == other.m_nSize &&
+           (m_nSize == 0 || std::memcmp(m_pData, other.m_pData, m_nSize) == 0);
 }
 
 } // namespace srLib

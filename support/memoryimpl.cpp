@@ -35,8 +35,7 @@ CMemoryImpl::~CMemoryImpl()
 CMemoryImpl* CMemoryImpl::CreateMemoryImpl() noexcept
 {
     srLib::CExceptionInfo info;
-    CMemoryImpl* memory =
-        srLib::RunWithCatchConvention(kCreateSite, info, nullptr, [] { return new CMemoryImpl(); });
+    CMemoryImpl* memory = srLib::RunWithCatchConvention(kCreateSite, info, nullptr, [] { return new CMemoryImpl(); });
     if (memory)
         memory->AddRef();
     return memory;

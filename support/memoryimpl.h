@@ -10,11 +10,11 @@ namespace sr {
 // A block of bytes shared by reference; components outside the module rely on the slot order.
 class IMemory : public IKrvBase {
 public:
-    virtual void* NewAlloc(size_t size) = 0;       // slot 3
-    virtual void* ReAlloc(size_t size) = 0;        // slot 4
-    virtual void Free() = 0;                       // slot 5
-    virtual size_t GetSize() = 0;                  // slot 6
-    virtual void* GetData() = 0;                   // slot 7
+    virtual void* NewAlloc(size_t size) = 0; // slot 3
+    virtual void* ReAlloc(size_t size) = 0;  // slot 4
+    virtual void Free() = 0;                 // slot 5
+    virtual size_t GetSize() = 0;            // slot 6
+    virtual void* GetData() = 0;             // slot 7
     // Copies the bytes into a new free-store block and returns the block's data afterwards:
     // the old block's for a null source or a size of 0, null when no block could be made.
     virtual void* SetMemory(const void* source, size_t size) = 0; // slot 8

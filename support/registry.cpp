@@ -11,16 +11,18 @@
 namespace srLib {
 namespace {
 
-const wchar_t kOpenFailed[] = L"int __thiscall srLib::CRegistry::Open(struct HKEY__ *,const wchar_t *,unsigned long,int) "
-                              L"throw() : RegOpenKeyEx() != ERROR_SUCCESS, %s, 0x%08X\n";
+const wchar_t kOpenFailed[] =
+    L"int __thiscall srLib::CRegistry::Open(struct HKEY__ *,const wchar_t *,unsigned long,int) "
+    L"throw() : RegOpenKeyEx() != ERROR_SUCCESS, %s, 0x%08X\n";
 const wchar_t kCreateFailed[] = L"int __thiscall srLib::CRegistry::Open(struct HKEY__ *,const wchar_t *,unsigned long,"
                                 L"int) throw() : RegCreateKeyEx() != ERROR_SUCCESS, %s, 0x%08X\n";
 const wchar_t kBufferSizeZero[] =
     L"int __thiscall srLib::CRegistry::GetString(const wchar_t *,wchar_t *,unsigned long &) throw() : dwSize == 0\n";
-const wchar_t kBufferNotString[] =
-    L"int __thiscall srLib::CRegistry::GetString(const wchar_t *,wchar_t *,unsigned long &) throw() : dwType != REG_SZ\n";
-const wchar_t kBufferMisshapen[] = L"int __thiscall srLib::CRegistry::GetString(const wchar_t *,wchar_t *,unsigned long "
-                                   L"&) throw() : dwSize % sizeof(TCHAR) != 0\n";
+const wchar_t kBufferNotString[] = L"int __thiscall srLib::CRegistry::GetString(const wchar_t *,wchar_t *,unsigned "
+                                   L"long &) throw() : dwType != REG_SZ\n";
+const wchar_t kBufferMisshapen[] =
+    L"int __thiscall srLib::CRegistry::GetString(const wchar_t *,wchar_t *,unsigned long "
+    L"&) throw() : dwSize % sizeof(TCHAR) != 0\n";
 const wchar_t kSetStringType[] = L"int __thiscall srLib::CRegistry::SetString(const wchar_t *,const wchar_t *,unsigned "
                                  L"long) throw() : dwType != REG_SZ\n";
 const wchar_t kNotDword[] =

@@ -22,19 +22,19 @@ public:
         eWide = 2,
     };
 
-    virtual void Clear() = 0;                                 // slot 3
-    virtual long GetStringType() const = 0;                   // slot 4
+    virtual void Clear() = 0;               // slot 3
+    virtual long GetStringType() const = 0; // slot 4
     // Characters of the text as it was set, whatever a getter converted since.
-    virtual size_t GetLength() const = 0;                     // slot 5
+    virtual size_t GetLength() const = 0; // slot 5
     // The text in the other width is converted by the first call after the text was set; the
     // pointer stays valid until the object changes, however often it is asked for. Empty text
     // when none was set.
-    virtual const char* GetStringA() const = 0;               // slot 6
-    virtual bool SetStringA(const char* text) = 0;            // slot 7
-    virtual bool SetString(const wchar_t* text) = 0;          // slot 8, as SetStringW
-    virtual bool SetString(const char* text) = 0;             // slot 9, as SetStringA
-    virtual const wchar_t* GetStringW() const = 0;            // slot 10
-    virtual bool SetStringW(const wchar_t* text) = 0;         // slot 11
+    virtual const char* GetStringA() const = 0;       // slot 6
+    virtual bool SetStringA(const char* text) = 0;    // slot 7
+    virtual bool SetString(const wchar_t* text) = 0;  // slot 8, as SetStringW
+    virtual bool SetString(const char* text) = 0;     // slot 9, as SetStringA
+    virtual const wchar_t* GetStringW() const = 0;    // slot 10
+    virtual bool SetStringW(const wchar_t* text) = 0; // slot 11
 
 protected:
     ~IString() = default;

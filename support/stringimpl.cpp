@@ -29,10 +29,12 @@ const wchar_t kSetAnsiFailed[] =
     L"bool __thiscall srKrv::CStringImpl::SetStringA(const char *) throw() : CStringConvert::Copy() == false\n";
 const wchar_t kSetWideFailed[] =
     L"bool __thiscall srKrv::CStringImpl::SetStringW(const wchar_t *) throw() : CStringConvert::Copy() == false\n";
-const wchar_t kAssignAnsiFailed[] = L"class srKrv::CStringImpl &__thiscall srKrv::CStringImpl::operator =(const char *) "
-                                    L"throw() : CStringConvert::Copy() == false\n";
-const wchar_t kAssignWideFailed[] = L"class srKrv::CStringImpl &__thiscall srKrv::CStringImpl::operator =(const wchar_t "
-                                    L"*) throw() : CStringConvert::Copy() == false\n";
+const wchar_t kAssignAnsiFailed[] =
+    L"class srKrv::CStringImpl &__thiscall srKrv::CStringImpl::operator =(const char *) "
+    L"throw() : CStringConvert::Copy() == false\n";
+const wchar_t kAssignWideFailed[] =
+    L"class srKrv::CStringImpl &__thiscall srKrv::CStringImpl::operator =(const wchar_t "
+    L"*) throw() : CStringConvert::Copy() == false\n";
 const wchar_t kGetWideCopy[] =
     L"const wchar_t *__thiscall srKrv::CStringImpl::GetStringW(void) throw() const : CStringConvert::Copy() == false\n";
 const wchar_t kGetWideType[] =

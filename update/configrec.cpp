@@ -16,8 +16,8 @@ using utils::CKrvRef;
 using utils::CTraceSite;
 using utils::Text;
 
-const CTraceSite kConstruct(
-    L"long __thiscall clfs::update::CUpdate::ConfigRec::Construct(class clfs::svc::IConfigManager *)");
+const CTraceSite
+    kConstruct(L"long __thiscall clfs::update::CUpdate::ConfigRec::Construct(class clfs::svc::IConfigManager *)");
 const CTraceSite kSetMagicNumber(
     L"long __thiscall clfs::update::CUpdate::ConfigRec::SetMagicNumber(class sr::IKeyValueCollection *)");
 const CTraceSite kCreateConfig(L"long __thiscall clfs::update::CUpdate::CreateConfig(void) throw(class _com_error)");

@@ -44,7 +44,8 @@ long CUpdate::SetDefaults(DWORD startupDelay, DWORD maxSubmissionAge, DWORD maxD
     }
     const CDefaultValue defaults[] = {
         {CFG_STARTUP_DELAY, startupDelay, L"Setting engine startup delay to %d", L"Failed to set delay"},
-        {CFG_MAX_SUBMISSION_AGE, maxSubmissionAge, L"Setting engine max submission age to %d", L"Failed to set max age"},
+        {CFG_MAX_SUBMISSION_AGE, maxSubmissionAge, L"Setting engine max submission age to %d",
+         L"Failed to set max age"},
         {CFG_MAX_DATA_STORE_SIZE, maxDataStoreSize, L"Setting engine max data store size to %d",
          L"Failed to set max size"},
     };

@@ -19,8 +19,8 @@ long CreateConfigManager(utils::CKrvRef<clfs::svc::IConfigManager>& manager) noe
 {
     manager.Release();
     std::wstring folder;
-    if (!srKrv::CInstalledApps::GetInstAppsDirectory(L"ORBSubmissionEngine", folder)
-        || folder.size() + 1 > kPathCapacity)
+    if (!srKrv::CInstalledApps::GetInstAppsDirectory(L"ORBSubmissionEngine", folder) ||
+        folder.size() + 1 > kPathCapacity)
         return static_cast<long>(KRV_E_FILENOTFOUND);
 
     wchar_t path[kPathCapacity] = {};

@@ -98,15 +98,15 @@ protected:
 class IConfigManager : public IKrvBase {
 public:
     // Reads the stored submission configurations; what the next three operations list.
-    virtual HRESULT LoadConfigs() = 0;                                   // slot 3
-    virtual HRESULT GetConfigCount(DWORD* count) = 0;                    // slot 4
-    virtual HRESULT GetConfigAt(DWORD index, IConfig** config) = 0;      // slot 5
+    virtual HRESULT LoadConfigs() = 0;                              // slot 3
+    virtual HRESULT GetConfigCount(DWORD* count) = 0;               // slot 4
+    virtual HRESULT GetConfigAt(DWORD index, IConfig** config) = 0; // slot 5
     // A new, empty submission configuration, stored by its first Save.
-    virtual HRESULT NewConfig(IConfig** config) = 0;                     // slot 6
+    virtual HRESULT NewConfig(IConfig** config) = 0; // slot 6
     // Removes the configuration from the store; the indices of the loaded configurations stay
     // as they were until the next LoadConfigs.
-    virtual HRESULT RemoveConfig(IConfig* config) = 0;                   // slot 7
-    virtual HRESULT GetEngineConfig(IConfig** config) = 0;               // slot 8
+    virtual HRESULT RemoveConfig(IConfig* config) = 0;     // slot 7
+    virtual HRESULT GetEngineConfig(IConfig** config) = 0; // slot 8
 
 protected:
     ~IConfigManager() = default;

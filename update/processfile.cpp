@@ -8,8 +8,8 @@
 namespace clfs::update {
 namespace {
 
-using utils::HresultFromLastError;
 using utils::HandedOut;
+using utils::HresultFromLastError;
 using utils::ThrowIfFailed;
 
 const utils::CTraceSite kInitialize(L"long __thiscall clfs::update::CUpdate::Initialize(const wchar_t *) throw()");

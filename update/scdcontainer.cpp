@@ -122,7 +122,7 @@ ReadStatus ReadEnciphered(const uint8_t* file, size_t size, std::vector<uint8_t>
     return SCD_READ_DECIPHERED;
 }
 
-}  // namespace
+} // namespace
 
 ReadStatus ReadContent(const uint8_t* file, size_t size, std::vector<uint8_t>& content) noexcept
 {
@@ -156,6 +156,6 @@ bool BuildFile(const uint8_t* content, size_t plainLength, const uint8_t* dataKe
     }
 }
 
-}  // namespace scd
-}  // namespace update
-}  // namespace clfs
+} // namespace scd
+} // namespace update
+} // namespace clfs

@@ -65,11 +65,11 @@ bool IsPlainLengthValid(const uint8_t* body, size_t size, uint32_t plainLength) 
 void ZeroKey(uint8_t* key) noexcept;
 
 enum ReadStatus {
-    SCD_READ_PLAIN,           // a plain file: its bytes and one zero byte
-    SCD_READ_DECIPHERED,      // an enciphered file: its L content bytes
-    SCD_READ_EMPTY,           // no content bytes: an empty file, or a header without body
-    SCD_READ_DAMAGED,         // the stored length does not fit the body (IsPlainLengthValid)
-    SCD_READ_KEY_FAILED,      // a cipher could not be keyed
+    SCD_READ_PLAIN,      // a plain file: its bytes and one zero byte
+    SCD_READ_DECIPHERED, // an enciphered file: its L content bytes
+    SCD_READ_EMPTY,      // no content bytes: an empty file, or a header without body
+    SCD_READ_DAMAGED,    // the stored length does not fit the body (IsPlainLengthValid)
+    SCD_READ_KEY_FAILED, // a cipher could not be keyed
     SCD_READ_OUT_OF_MEMORY,
 };
 
@@ -80,6 +80,6 @@ ReadStatus ReadContent(const uint8_t* file, size_t size, std::vector<uint8_t>& c
 [[nodiscard]] bool BuildFile(const uint8_t* content, size_t plainLength, const uint8_t* dataKey,
                              std::vector<uint8_t>& file) noexcept;
 
-}  // namespace scd
-}  // namespace update
-}  // namespace clfs
+} // namespace scd
+} // namespace update
+} // namespace clfs

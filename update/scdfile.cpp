@@ -17,8 +17,8 @@ using utils::CTraceSite;
 using utils::HresultFromError;
 
 const CTraceSite kInitialize(L"long __thiscall clfs::update::CSCDFile::Initialize(const wchar_t *,bool) throw()");
-const CTraceSite kGetDecryptedData(
-    L"long __thiscall clfs::update::CSCDFile::GetDecryptedData(class sr::IMemory *&) throw()");
+const CTraceSite
+    kGetDecryptedData(L"long __thiscall clfs::update::CSCDFile::GetDecryptedData(class sr::IMemory *&) throw()");
 const CTraceSite kEncrypt(L"long __thiscall clfs::update::CSCDFile::Encrypt(void) throw()");
 const CTraceSite kDestructor(L"__thiscall clfs::update::CSCDFile::~CSCDFile(void)");
 
@@ -179,7 +179,8 @@ long CSCDFile::GetDecryptedData(sr::IMemory*& memory) noexcept
         kGetDecryptedData.Error(L"size == 0");
         return kNoData;
     }
-    auto* data = size <= kMaxContentSize ? static_cast<uint8_t*>(block->NewAlloc(static_cast<size_t>(size) + 1)) : nullptr;
+    auto* data =
+        size <= kMaxContentSize ? static_cast<uint8_t*>(block->NewAlloc(static_cast<size_t>(size) + 1)) : nullptr;
     if (!data) {
         kGetDecryptedData.Error(L"pByte == NULL");
         return E_OUTOFMEMORY;

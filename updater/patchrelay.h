@@ -19,8 +19,7 @@ struct ProductEntry {
 };
 
 // Owns one reference to a COM interface; released when replaced or destroyed.
-template <class Interface>
-class CInterfacePtr {
+template <class Interface> class CInterfacePtr {
 public:
     CInterfacePtr() = default;
     CInterfacePtr(const CInterfacePtr&) = delete;

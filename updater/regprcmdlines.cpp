@@ -18,8 +18,8 @@ HMODULE ThisModule()
 // String tables are stored sixteen strings to a block, each a length-prefixed text.
 std::wstring LoadModuleString(HMODULE module, UINT id)
 {
-    const HRSRC block = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1),
-                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    const HRSRC block =
+        FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
     if (!block)
         return std::wstring();
     const HGLOBAL loaded = LoadResource(module, block);

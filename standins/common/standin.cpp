@@ -109,17 +109,17 @@ bool WriteFileText(const std::wstring& path, const std::string& text)
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    const bool done = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)
-                      && written == text.size();
+    const bool done =
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
     CloseHandle(file);
     return done;
 }
 
 void Journal(const std::wstring& line)
 {
-    const HANDLE file = CreateFileW(BesideModule(g_sFileStem + L"-journal.txt").c_str(), FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
+    const HANDLE file =
+        CreateFileW(BesideModule(g_sFileStem + L"-journal.txt").c_str(), FILE_APPEND_DATA,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     const std::string text = Utf8(line) + "\n";
@@ -132,8 +132,8 @@ std::wstring ReadSwitch(const wchar_t* name)
 {
     wchar_t value[512] = {};
     DWORD bytes = sizeof(value) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, SwitchKey().c_str(), name, RRF_RT_REG_SZ, nullptr, value, &bytes)
-        != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, SwitchKey().c_str(), name, RRF_RT_REG_SZ, nullptr, value, &bytes) !=
+        ERROR_SUCCESS)
         return std::wstring();
     return value;
 }
@@ -148,8 +148,7 @@ bool Planted(const wchar_t* call, const std::wstring& text, unsigned long& resul
     DWORD planted = 0;
     DWORD bytes = sizeof(planted);
     if (RegGetValueW(HKEY_LOCAL_MACHINE, SwitchKey().c_str(), L"FailResult", RRF_RT_REG_DWORD, nullptr, &planted,
-                     &bytes)
-        == ERROR_SUCCESS)
+                     &bytes) == ERROR_SUCCESS)
         result = planted;
     return true;
 }
@@ -177,9 +176,9 @@ std::wstring Hex(unsigned long value)
 std::wstring GuidText(const KRVGUID& guid)
 {
     wchar_t text[40];
-    _snwprintf(text, 40, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-               static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-               guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    _snwprintf(text, 40, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned long>(guid.Data1),
+               guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
+               guid.Data4[5], guid.Data4[6], guid.Data4[7]);
     text[39] = L'\0';
     return text;
 }
@@ -229,8 +228,7 @@ bool SameGuid(const KRVGUID& left, const KRVGUID& right)
 bool SameName(const std::wstring& left, const std::wstring& right)
 {
     return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                static_cast<int>(right.size()), TRUE)
-           == CSTR_EQUAL;
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
 long LiveObjects()

@@ -58,8 +58,7 @@ void CountObject(bool created);
 // Reference counting for the objects a stand-in hands out, each created with one reference.
 // QueryInterface answers what Find returns and is journaled, as is the object's destruction,
 // under the object's subject (an empty subject journals nothing).
-template <class... Interfaces>
-class CObject : public Interfaces... {
+template <class... Interfaces> class CObject : public Interfaces... {
 public:
     KRVRESULT QueryInterface(const KRVGUID& interfaceId, void** object) override
     {
@@ -130,4 +129,7 @@ void OnDllEvent(HMODULE module, DWORD reason, void* reserved, const wchar_t* fil
 
 // A slot the module is not meant to call: a call is journaled as a fault and does nothing else.
 #define STANDIN_RESERVED_SLOT(slot)                                                                                    \
-    void Reserved##slot() override { standin::Journal(Subject() + L": unexpected call of slot " #slot); }
+    void Reserved##slot() override                                                                                     \
+    {                                                                                                                  \
+        standin::Journal(Subject() + L": unexpected call of slot " #slot);                                             \
+    }

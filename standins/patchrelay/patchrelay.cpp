@@ -41,8 +41,8 @@ std::string Utf8(const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                          nullptr, nullptr);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
     return out;
@@ -63,8 +63,8 @@ std::wstring ReadSwitch(const wchar_t* name)
 {
     wchar_t value[256] = {};
     DWORD bytes = sizeof(value) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\KorvalinStandins\\PatchRelay", name, RRF_RT_REG_SZ, nullptr,
-                     value, &bytes) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\KorvalinStandins\\PatchRelay", name, RRF_RT_REG_SZ, nullptr, value,
+                     &bytes) != ERROR_SUCCESS)
         return std::wstring();
     return value;
 }
@@ -130,8 +130,7 @@ void SetValue(Product& product, const std::string& name, const std::string& valu
     product.emplace_back(name, value);
 }
 
-template <class Interface>
-class CObject : public Interface {
+template <class Interface> class CObject : public Interface {
 public:
     CObject(const IID& iid, const wchar_t* name) : m_iid(iid), m_szName(name)
     {
@@ -179,8 +178,8 @@ public:
     {
         const bool isText = productId && productId->vt == VT_BSTR;
         const std::wstring id = isText ? Text(productId->bstrVal) : std::wstring(L"<not VT_BSTR>");
-        Journal(L"RegisterProduct(" + Text(productName) + L", " + Text(version) + L", " + Text(language) + L", \""
-                + Text(reserved) + L"\", " + id + L")");
+        Journal(L"RegisterProduct(" + Text(productName) + L", " + Text(version) + L", " + Text(language) + L", \"" +
+                Text(reserved) + L"\", " + id + L")");
         const HRESULT planted = Planted(L"RegisterProduct", id);
         if (FAILED(planted) || !isText)
             return isText ? planted : E_INVALIDARG;
@@ -299,9 +298,9 @@ HRESULT RegisterClass(const CLSID& clsid, const wchar_t* description)
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(g_hModule, path, MAX_PATH);
     const std::wstring key = L"CLSID\\" + GuidText(clsid);
-    if (SetKeyValue(key, nullptr, description) != ERROR_SUCCESS
-        || SetKeyValue(key + L"\\InprocServer32", nullptr, path) != ERROR_SUCCESS
-        || SetKeyValue(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment") != ERROR_SUCCESS)
+    if (SetKeyValue(key, nullptr, description) != ERROR_SUCCESS ||
+        SetKeyValue(key + L"\\InprocServer32", nullptr, path) != ERROR_SUCCESS ||
+        SetKeyValue(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment") != ERROR_SUCCESS)
         return SELFREG_E_CLASS;
     return S_OK;
 }

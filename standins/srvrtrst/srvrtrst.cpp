@@ -64,8 +64,8 @@ public:
 
     srVerifyTrust::VerifyResult VerifyFile(const wchar_t* path, bool option) override
     {
-        const std::wstring call = L"IVerifyTrustBase.VerifyFile(" + standin::Quoted(path)
-                                  + (option ? L", true)" : L", false)");
+        const std::wstring call =
+            L"IVerifyTrustBase.VerifyFile(" + standin::Quoted(path) + (option ? L", true)" : L", false)");
         const srVerifyTrust::VerifyResult verdict = Verdict(path, call);
         standin::Journal(call + L" -> " + VerdictName(verdict));
         return verdict;
@@ -97,8 +97,8 @@ private:
     srVerifyTrust::VerifyResult Verdict(const wchar_t* path, const std::wstring& call)
     {
         unsigned long ignored = 0;
-        if (!path || !m_bCachePrepared || !m_bVerifierPrepared
-            || standin::Planted(L"IVerifyTrustBase.VerifyFile", call, ignored))
+        if (!path || !m_bCachePrepared || !m_bVerifierPrepared ||
+            standin::Planted(L"IVerifyTrustBase.VerifyFile", call, ignored))
             return srVerifyTrust::eVerifyError;
         if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
             return srVerifyTrust::eVerifyError;

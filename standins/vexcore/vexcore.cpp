@@ -199,8 +199,8 @@ public:
     {
         const std::wstring call = Call(L"HasValue", key) + L")";
         unsigned long ignored = 0;
-        const bool present = m_pConfig->ValuesHeld().count(key) != 0
-                             && !standin::Planted(L"IKeyValueCollection.HasValue", call, ignored);
+        const bool present = m_pConfig->ValuesHeld().count(key) != 0 &&
+                             !standin::Planted(L"IKeyValueCollection.HasValue", call, ignored);
         standin::Journal(call + (present ? L" -> true" : L" -> false"));
         return present;
     }
@@ -232,8 +232,8 @@ public:
         const std::wstring call = Call(L"GetDwordValue", key) + L")";
         unsigned long ignored = 0;
         const auto found = m_pConfig->ValuesHeld().find(key);
-        const bool read = found != m_pConfig->ValuesHeld().end() && found->second.kind == Value::eDword
-                          && !standin::Planted(L"IKeyValueCollection.GetDwordValue", call, ignored);
+        const bool read = found != m_pConfig->ValuesHeld().end() && found->second.kind == Value::eDword &&
+                          !standin::Planted(L"IKeyValueCollection.GetDwordValue", call, ignored);
         if (read)
             value = found->second.dword;
         standin::Journal(call + (read ? L" -> true, " + std::to_wstring(value) : L" -> false"));

@@ -27,7 +27,7 @@ Bytes Digest(CMd5& md5, const std::string& data, size_t maxPiece, std::mt19937& 
     return digest;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Md5, Rfc1321TestSuite)
 {

@@ -23,7 +23,7 @@ Bytes WithZero(Bytes content)
     return content;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ScdContainer, KeysAreGuidStructureLayouts)
 {
@@ -115,7 +115,7 @@ TEST(ScdContainer, ReadStatusOfEachForm)
         const char* what;
         Bytes file;
         ReadStatus status;
-        Bytes content;  // what the output holds afterwards
+        Bytes content; // what the output holds afterwards
     } cases[] = {
         {"empty", {}, SCD_READ_EMPTY, {9}},
         {"plain", plain, SCD_READ_PLAIN, WithZero(plain)},
