@@ -1,8 +1,9 @@
 # MSI packages around the 32-bit module, built with wixl as 32-bit packages (no -a x64, no Win64
 # components), so that the installer writes their registry values into the 32-bit view, where the
 # module reads them. wixl cannot express every custom action type (it drops rollback and commit
-# and marks actions no-impersonate), so the types are fixed afterwards with msibuild, given as "Action=Type" pairs after TYPES. MODULES gives
-# "Variable=target" pairs: the DLL target that $(var.Variable) names (ModuleDll=submca unless given).
+# and marks actions no-impersonate), so the types are fixed afterwards with msibuild, given as
+# "Action=Type" pairs after TYPES. MODULES gives "Variable=target" pairs: the DLL target that
+# $(var.Variable) names (ModuleDll=submca unless given).
 # QUERIES are further msibuild queries for what wixl cannot write at all; FILES are plain files
 # the package carries, staged beside the DLLs under their own names.
 find_program(WIXL wixl REQUIRED)

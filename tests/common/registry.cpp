@@ -32,6 +32,12 @@ RegistryView::~RegistryView()
     t_view = m_previous;
 }
 
+bool HasTwoViews()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 void DeleteKeyTree(const wchar_t* subKey)
 {
     HKEY key = nullptr;

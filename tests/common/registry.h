@@ -26,6 +26,10 @@ private:
     REGSAM m_previous;
 };
 
+// Whether this 32-bit process runs on 64-bit Windows, where there are two views; a 32-bit
+// Windows has one.
+bool HasTwoViews();
+
 struct RegValue {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;

@@ -145,8 +145,7 @@ TEST_F(WriteInstalledAppsKeyTest, ValuesOfEveryKind)
 // writes its values; what lies in the 64-bit view is neither taken nor touched.
 TEST_F(WriteInstalledAppsKeyTest, ValuesComeFromTheViewOfThe32BitProcess)
 {
-    BOOL wow64 = FALSE;
-    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+    if (!HasTwoViews())
         GTEST_SKIP() << "a 32-bit Windows has one view";
     const std::wstring other = MakeScratchFolder(L"Submission Engine Data Of Another View");
     const auto inOtherView = [&](auto&& step) {

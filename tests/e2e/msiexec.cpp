@@ -22,8 +22,7 @@ const unsigned long kMsiexecTimeoutMs = 180000;
 // "sysnative" reaches it.
 std::wstring InstallerProgram()
 {
-    BOOL wow64 = FALSE;
-    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+    if (!HasTwoViews())
         return L"msiexec.exe";
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);

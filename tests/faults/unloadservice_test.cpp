@@ -158,12 +158,9 @@ TEST(UnloadServiceFaultTest, SwitchesValuesAndHostFailures)
         cases.push_back(
             msiLogging("MsiLogging " + Narrow(text.substr(0, 8)), verbose, [&text] { SetMsiLogging(text); }));
     InstallationRuns runs(L"unloadservice");
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        // A 32-bit Windows has one registry view.
-        if (!wow64 && c.what.find("64-bit view") != std::string::npos)
+        if (!HasTwoViews() && c.what.find("64-bit view") != std::string::npos)
             continue;
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             const RegistryView inView(view);
