@@ -3,14 +3,23 @@
 #include "support/coinitialize.h"
 #include "tests/common/files.h"
 #include "tests/common/process.h"
-#include "tests/update/harness.h"
 #include "update/bstr.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 using namespace testsupport;
 
 namespace {
+
+// CUpdate with the file it reads and the records it keeps reachable.
+class CTestUpdate : public clfs::update::CUpdate {
+public:
+    explicit CTestUpdate(const std::wstring& file) { m_strFile = file; }
+    std::set<ConfigRec>& Records() { return m_records; }
+};
 
 const std::string kServer = "<server port=\"443\" proto=\"https\">qsn.example.com</server>";
 const std::string kNumbers = "<probability>100</probability><dailyLimit>50</dailyLimit>"
@@ -108,7 +117,7 @@ TEST(LoadXml, DocumentsAcceptedAndRefused)
         std::vector<std::string> records;
         long hr = 0;
         {
-            updatetest::CTestUpdate update(path);
+            CTestUpdate update(path);
             try {
                 hr = update.LoadXml();
             } catch (const _com_error& caught) {
