@@ -9,7 +9,6 @@
 // names the call as the journal does without the bracketed part ("IServiceConfig.UnloadModule"),
 // "FailMatch" (optional) is a part of the journaled call ("[Antivirus]", "(1)"), "FailResult"
 // (optional DWORD) the KRVRESULT returned, 0x8001FFFF by default. A failing GetItem answers false.
-#include "support/srinterfaces.h"
 #include "standins/common/standin.h"
 #include "support/srinterfaces.h"
 
