@@ -4,6 +4,7 @@
 
 #include "service/clfsboundary.h"
 #include "support/modulelifetime.h"
+#include "tests/common/tracecapture.h"
 #include "tests/service/sharedruntime.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +37,7 @@ TEST(ConfigRec, MagicNumbersFollowTheThreadsGenerator)
     // The probability, the stored probability, and the magic afterwards (7 before).
     const DWORD cases[][3] = {{100, 0, 41}, {100, 0, 53},   {2, 0, 0}, {1, 0, 0},
                               {100, 50, 7}, {100, 150, 67}, {0, 0, 0}, {100, 0, 62}};
+    supporttest::CTraceCapture capture;
     std::thread([&] {
         for (const auto& [probability, stored, magic] : cases) {
             values->SetDwordValue(265, stored);
@@ -48,6 +50,11 @@ TEST(ConfigRec, MagicNumbersFollowTheThreadsGenerator)
             EXPECT_EQ(magic, drawn) << probability << ", stored " << stored;
         }
     }).join();
+    // The lines the README's glossary names for the magic.
+    const std::string traced = capture.Take();
+    for (const char* line :
+         {"reset prob to 41", "reset prob to 53", "Not resetting magic: prob=50, newprob=100, magic=7"})
+        EXPECT_NE(std::string::npos, traced.find(line)) << line;
 }
 
 TEST(ClfsBoundary, EachExceptionKindBecomesTheResult)
