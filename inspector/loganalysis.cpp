@@ -41,13 +41,6 @@ template <size_t N> bool IsOneOf(const std::string& name, const char* const (&na
     return std::any_of(names, names + N, [&](const char* n) { return name == n; });
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // The export an installer action of that name calls, as packages name them ("RegisterPR_Deferred").
 std::string ExportByName(const std::string& name)
 {

@@ -1,6 +1,5 @@
 // "records": the framework's record files (install options data) in the temporary folder.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "command.h"
@@ -33,13 +32,6 @@ std::string BaseName(const std::string& path)
 {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // The driver saves its own condition after those of its actions, and the store writes the

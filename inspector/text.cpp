@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace inspector {
@@ -89,6 +91,13 @@ void WriteField(std::ostream& out, const char* label, const std::string& value)
 std::string Bytes(uint64_t count)
 {
     return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 } // namespace inspector

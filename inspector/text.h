@@ -31,4 +31,7 @@ void WriteField(std::ostream& out, const char* label, const std::string& value);
 // "1 byte", "2 bytes".
 std::string Bytes(uint64_t count);
 
+// Equal but for the case of ASCII letters, as Windows compares file and export names.
+bool EqualsIgnoringCase(const std::string& a, const std::string& b);
+
 } // namespace inspector
