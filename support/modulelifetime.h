@@ -2,7 +2,7 @@
 // The module lifetime manager: the one way the module loads shared-runtime components by full
 // path and creates their objects. Components with a managed factory hand out objects that report
 // their release to the manager; a component whose objects are all gone is unloaded ten minutes
-// later. Slot layout and conventions as in service/srinterfaces.h.
+// later. Slot layout and conventions as in support/srinterfaces.h.
 #include "support/srinterfaces.h"
 
 #include <windows.h>

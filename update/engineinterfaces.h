@@ -1,7 +1,7 @@
 #pragma once
 // The submission engine ("vexcore.dll") as the update drives it: its configuration manager, the
 // configurations and their typed values. Slot numbering and conventions as in
-// service/srinterfaces.h: slots 0 to 2 are IKrvBase's, Reserved<slot> only holds a slot.
+// support/srinterfaces.h: slots 0 to 2 are IKrvBase's, Reserved<slot> only holds a slot.
 #include "support/srinterfaces.h"
 
 #include <windows.h>
