@@ -51,8 +51,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$root/scripts/wine-prefix" create "$WINEPREFIX" "${WINEARCH:-win64}"
 fi
 wine() { "$root/scripts/wine-run" "$@"; }
-winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-unixpath() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+# A Windows path's folder in the prefix, through the prefix's drive links (c: is drive_c).
+unixpath() {
+    drive_letter=$(printf '%s' "$1" | cut -c1 | tr 'A-Z' 'a-z')
+    printf '%s/dosdevices/%s:%s' "$WINEPREFIX" "$drive_letter" "$(printf '%s' "$1" | cut -c3- | tr '\\' /)"
+}
 # The module is 32-bit: it reads the 32-bit registry view, and a 32-bit program's folders are the
 # "(x86)" ones on a 64-bit Windows.
 reg32() { wine reg "$@" /reg:32 >/dev/null; }
@@ -77,12 +80,12 @@ printf '[Submission]\r\n%s\\vexcore.dll|ORBSubmissionEngine\r\n' "$engine_folder
 wine regsvr32 /s "$updater_win\\patchrelay.dll"
 wineserver -w
 
-echo "Stand-ins in place in $WINEPREFIX:"
-echo "  shared runtime  $shared_win (srSvc.dll, srVrTrst.dll)"
-echo "                  HKLM\\Software\\Korvalin\\InstalledApps 'Shared Runtime' (32-bit view)"
-echo "  service host    runs $engine_folder\\vexcore.dll in its [Submission] configuration"
-echo "  updater         $updater_win\\patchrelay.dll, registered"
-echo "State and journals (UTF-8 text, kept beside each DLL; the installer never removes them):"
-echo "  $shared_win\\srsvc-services.txt, srsvc-journal.txt, srvrtrst-journal.txt"
-echo "  $updater_win\\patchrelay-products.txt, patchrelay-journal.txt"
-echo "  $engine_folder\\vexcore-configs.txt, vexcore-journal.txt (once the package's vexcore.dll has run)"
+printf '%s\n' "Stand-ins in place in $WINEPREFIX:"
+printf '%s\n' "  shared runtime  $shared_win (srSvc.dll, srVrTrst.dll)"
+printf '%s\n' "                  HKLM\Software\Korvalin\InstalledApps 'Shared Runtime' (32-bit view)"
+printf '%s\n' "  service host    runs $engine_folder\vexcore.dll in its [Submission] configuration"
+printf '%s\n' "  updater         $updater_win\patchrelay.dll, registered"
+printf '%s\n' "State and journals (UTF-8 text, kept beside each DLL; the installer never removes them):"
+printf '%s\n' "  $shared_win\srsvc-services.txt, srsvc-journal.txt, srvrtrst-journal.txt"
+printf '%s\n' "  $updater_win\patchrelay-products.txt, patchrelay-journal.txt"
+printf '%s\n' "  $engine_folder\vexcore-configs.txt, vexcore-journal.txt (once the package's vexcore.dll has run)"

@@ -108,11 +108,14 @@ drive="$WINEPREFIX/drive_c/Program Files (x86)"
 shared="$drive/Common Files/Korvalin Shared"
 updater="$drive/Korvalin/PatchRelay"
 engine_dir="$drive/Korvalin/Submission Engine"
+# Wine shows the machine's root as drive Z:.
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+package=$(windows_path "$msi")
 msiexec() { # log-name arguments...
     log=$1
     shift
     status=0
-    timeout 300 "$root/scripts/wine-run" msiexec "$@" /qn /l*v "$(winepath -w "$work/logs/$log.log" 2>/dev/null)" ||
+    timeout 300 "$root/scripts/wine-run" msiexec "$@" /qn /l*v "$(windows_path "$work/logs/$log.log")" ||
         status=$?
     wineserver -w
     echo "msiexec $* -> $status"
@@ -120,7 +123,7 @@ msiexec() { # log-name arguments...
 verdict() { "$native/submca-inspect" log "$work/logs/$1.log" | tail -n 1; }
 products() { grep -c '^ProductName=' "$updater/patchrelay-products.txt" 2>/dev/null; }
 
-msiexec install /i "$msi"
+msiexec install /i "$package"
 check "the installation succeeds" [ "$status" = 0 ]
 check "submca-inspect finds nothing wrong in its log" [ "$(verdict install)" = "verdict: nothing wrong found" ]
 check "both products are registered with the updater" [ "$(products)" = 2 ]
@@ -128,13 +131,13 @@ check "the engine holds the one configuration of the README's control file" \
     [ "$(grep -c '^\[config' "$engine_dir/vexcore-configs.txt")" = 1 ]
 check "the service host no longer runs the engine" [ -z "$(grep -i 'vexcore.dll' "$shared/srsvc-services.txt")" ]
 
-msiexec repair-fa /fa "$msi"
+msiexec repair-fa /fa "$package"
 check "under Wine msiexec /fa fails with 1605, cut to 69" [ "$status" = 69 ]
-msiexec repair /i "$msi" REINSTALL=ALL REINSTALLMODE=omus
+msiexec repair /i "$package" REINSTALL=ALL REINSTALLMODE=omus
 check "the repair with REINSTALL=ALL REINSTALLMODE=omus succeeds" [ "$status" = 0 ]
 check "the repair leaves both products unregistered" [ "$(products)" = 0 ]
 
-msiexec remove /x "$msi"
+msiexec remove /x "$package"
 check "the removal succeeds" [ "$status" = 0 ]
 check "the removal takes the engine away" [ ! -f "$engine_dir/vexcore.dll" ]
 check "the stand-ins' journals stay behind" test -s "$engine_dir/vexcore-journal.txt" -a -s "$updater/patchrelay-journal.txt"
