@@ -51,24 +51,29 @@ wanted_type() { # action target
 
 tab=$(printf '\t')
 table=$(rows) || { echo "fix-action-types.sh: cannot read the CustomAction table of $package" >&2; exit 1; }
-while IFS="$tab" read -r action type source target; do
+# Every call is named before anything is changed: a package with an unknown one stays as it was.
+updates=
+while IFS="$tab" read -r action type source target rest; do
     [ "$target" = RegisterPR ] || continue
     wanted=$(wanted_type "$action" "$target")
     if [ "$wanted" = unknown ]; then
-        echo "fix-action-types.sh: $action calls RegisterPR but is none of RegisterPR, RegisterPR_Rollback, RegisterPR_Deferred, RegisterPR_Commit" >&2
+        echo "fix-action-types.sh: $action calls RegisterPR but is none of RegisterPR, RegisterPR_Rollback, RegisterPR_Deferred, RegisterPR_Commit; nothing changed" >&2
         exit 1
     fi
-    [ "$type" = "$wanted" ] && continue
-    msibuild "$package" -q "UPDATE CustomAction SET Type=$wanted WHERE Action='$action'"
+    [ "$type" = "$wanted" ] || updates="$updates$action$tab$wanted
+"
 done <<EOF
 $table
 EOF
+printf '%s' "$updates" | while IFS="$tab" read -r action wanted; do
+    msibuild "$package" -q "UPDATE CustomAction SET Type=$wanted WHERE Action='$action'"
+done
 
 # Read back what the package now holds.
 failures=0
 seen=
 table=$(rows)
-while IFS="$tab" read -r action type source target; do
+while IFS="$tab" read -r action type source target rest; do
     wanted=$(wanted_type "$action" "$target")
     [ "$wanted" = - ] && continue
     case "$target" in RegisterPR) seen="$seen ${action%%.*}" ;; esac
