@@ -5,13 +5,15 @@
 # "Action=Type" pairs after TYPES. MODULES gives "Variable=target" pairs: the DLL target that
 # $(var.Variable) names (ModuleDll=submca unless given).
 # QUERIES are further msibuild queries for what wixl cannot write at all; FILES are plain files
-# the package carries, staged beside the DLLs under their own names.
+# the package carries, staged beside the DLLs under their own names. FIX_TYPES runs
+# scripts/fix-action-types.sh on the package, as a package author does, instead of TYPES for the
+# module's own actions.
 find_program(WIXL wixl REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
 set(SUBMCA_PACKAGE_DIR ${CMAKE_BINARY_DIR}/packages)
 
 function(submca_add_package name wxs)
-    cmake_parse_arguments(PKG "" "" "TYPES;MODULES;QUERIES;FILES" ${ARGN})
+    cmake_parse_arguments(PKG "FIX_TYPES" "" "TYPES;MODULES;QUERIES;FILES" ${ARGN})
     if(NOT PKG_MODULES)
         set(PKG_MODULES ModuleDll=submca)
     endif()
@@ -43,11 +45,14 @@ function(submca_add_package name wxs)
     foreach(query IN LISTS PKG_QUERIES)
         list(APPEND fixups COMMAND ${MSIBUILD} ${msi} -q "${query}")
     endforeach()
+    if(PKG_FIX_TYPES)
+        list(APPEND fixups COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/fix-action-types.sh ${msi})
+    endif()
     add_custom_command(OUTPUT ${msi}
         ${staging}
         COMMAND ${WIXL} ${defines} -o ${msi} ${wxs}
         ${fixups}
-        DEPENDS ${wxs} ${targets} ${PKG_FILES}
+        DEPENDS ${wxs} ${targets} ${PKG_FILES} ${CMAKE_SOURCE_DIR}/scripts/fix-action-types.sh
         WORKING_DIRECTORY ${stage}
         VERBATIM)
     add_custom_target(package_${name} ALL DEPENDS ${msi})

@@ -3,8 +3,9 @@
 # repair, a removal and an installation that fails and rolls back, and reports after each step
 # what the module's four actions did.
 #
-# --short (used by the test command, on an existing build): only the installation and the
-# removal, and a non-zero exit when either did not do what the demo shows.
+# --short (used by the test command, on an existing build): only the installation, the removal
+# and an installation that rolls back, and a non-zero exit when one did not do what the demo
+# shows.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 short=false
@@ -53,36 +54,27 @@ rm -rf "$logs" && mkdir -p "$logs"
 drive="$WINEPREFIX/drive_c"
 package=$(winpath "$build/packages/submca-demo.msi")
 inspect="$native/submca-inspect"
-standins="$build/standins"
 # The module is 32-bit: on this 64-bit Windows it reads the 32-bit registry view and its package
 # installs into the 32-bit program files folder. Every reg command names its view.
 reg32() { wine reg "$@" /reg:32; }
 programs="$drive/Program Files (x86)"
 
 step "Placing the maker's other products, which this package expects to find"
-# The shared runtime: the service host and the trust verifier, recorded under InstalledApps.
+# The stand-ins of the shared runtime (service host and trust verifier, recorded under
+# InstalledApps), of the updater (registered) and of the service host's running engine, put in
+# place as a package author puts them for a trial of an own package.
 shared="$programs/Common Files/Korvalin Shared"
-mkdir -p "$shared"
-cp "$standins/srsvc/srSvc.dll" "$standins/srvrtrst/srVrTrst.dll" "$shared/"
-reg32 add 'HKLM\Software\Korvalin\InstalledApps' /v 'Shared Runtime' /t REG_SZ /d "$(winpath "$shared")" /f >/dev/null
-# The service host runs the submission engine of an earlier installation in its "Submission"
-# configuration, and that engine holds two configurations from an earlier control file.
 engine="$programs/Korvalin/Submission Engine"
-mkdir -p "$engine"
-printf '[Antivirus]\r\nC:\\Program Files (x86)\\Korvalin\\Scanner\\scan.dll|Scanner\r\n[Submission]\r\nC:\\Program Files (x86)\\Korvalin\\Submission Engine\\vexcore.dll|ORBSubmissionEngine\r\n' \
-    >"$shared/srsvc-services.txt"
+updater="$programs/Korvalin/PatchRelay"
+SUBMCA_BUILD_DIR="$build" sh "$root/scripts/standins.sh" "$WINEPREFIX" \
+    'C:\Program Files (x86)\Korvalin\Submission Engine' >"$demo/standins.txt"
+sed 's/^/   /' "$demo/standins.txt"
+# That engine of an earlier installation holds two configurations from an earlier control file.
 printf '[config 1]\n256=string:old-qsn.korvalin.example\n272=string:Submission\n[config 2]\n256=string:old-ping.korvalin.example\n272=string:Detection\n' \
     >"$engine/vexcore-configs.txt"
-# The updater, with its COM classes registered.
-updater="$programs/Korvalin/PatchRelay"
-mkdir -p "$updater"
-cp "$standins/patchrelay/patchrelay.dll" "$updater/"
-wine regsvr32 /s "$(winpath "$updater/patchrelay.dll")"
 # "MsiLogging" 2 lets the module's detail lines into the installer log.
 reg32 add 'HKLM\Software\Korvalin' /v MsiLogging /t REG_SZ /d 2 /f >/dev/null
 wineserver -w
-echo "   shared runtime: C:\\Program Files (x86)\\Common Files\\Korvalin Shared (srSvc.dll, srVrTrst.dll)"
-echo "   updater:        C:\\Program Files (x86)\\Korvalin\\PatchRelay (patchrelay.dll, registered)"
 echo "   MsiLogging = 2 under HKLM\\Software\\Korvalin (32-bit view)"
 
 registry_value() { # key value
@@ -123,6 +115,11 @@ report() {
 
 is_enciphered() {
     "$inspect" scd "$1" 2>&1 >/dev/null | grep -q '^form: *enciphered container'
+}
+
+# Wine hands back msiexec's result cut to 8 bits: a failed installation ends in 67 or 91.
+fails_under_wine() {
+    [ "$1" -eq 67 ] || [ "$1" -eq 91 ]
 }
 
 is_short_form() {
@@ -214,6 +211,15 @@ if $short; then
     report
     expect "the removal succeeds" [ "$last_status" -eq 0 ]
     expect "no product is left registered" [ ! -s "$updater/patchrelay-products.txt" ]
+    expect "the removal takes the engine away" [ ! -f "$engine/vexcore.dll" ]
+    step "Install again, with a late step of the installation failing"
+    run_msiexec failed-install /i "$package" DEMOFAILURE=1
+    report
+    expect "the installation fails (1603 as 67, or 1627 as 91)" fails_under_wine "$last_status"
+    expect "the rollback removes SCD.xml" [ ! -f "$programs/Korvalin/Submission Engine Data/SCD.xml" ]
+    expect "the rollback leaves no product registered" [ ! -s "$updater/patchrelay-products.txt" ]
+    expect "the rollback leaves vexcore.dll behind, loaded in the process that ran UpdateQSN" \
+        [ -f "$engine/vexcore.dll" ]
     wineserver -k 2>/dev/null || true
     "$root/scripts/wine-prefix" destroy "$WINEPREFIX"
     [ "$failures" -eq 0 ] && { echo "demo: every step did what it shows"; exit 0; }
@@ -234,6 +240,10 @@ echo "   (The installer rolls back its files and registry values and RegisterPR'
 echo "    the products; nothing undoes UpdateQSN, so the engine keeps the new configurations.)"
 run_msiexec failed-install /i "$package" DEMOFAILURE=1
 report
+if [ -f "$engine/vexcore.dll" ]; then
+    echo "   vexcore.dll: left behind; the custom-action process that ran UpdateQSN still had the engine"
+    echo "   loaded when the rollback came to delete it (see \"The reference package\" in README.md)"
+fi
 
 wineserver -k 2>/dev/null || true
 step "5. What a support engineer reads with submca-inspect"

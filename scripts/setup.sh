@@ -4,7 +4,7 @@
 # (wine32:i386) beside the 64-bit one.
 set -eu
 packages="cmake ninja-build g++ clang libclang-rt-14-dev libssl-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine wine64 wine32:i386 wixl msitools googletest clang-format"
+          binutils-mingw-w64-x86-64 wine wine64 wine32:i386 wixl msitools googletest clang-format osslsigncode openssl"
 missing=
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
