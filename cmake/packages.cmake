@@ -1,6 +1,7 @@
 # MSI packages around the 32-bit module, built with wixl as 32-bit packages (no -a x64, no Win64
 # components), so that the installer writes their registry values into the 32-bit view, where the
-# module reads them. wixl cannot express every custom action type (it drops rollback and commit
+# module reads them; around the x86_64 build (where that one carries the tests) as 64-bit packages
+# whose components write the 64-bit view ($(var.Win64) in each component). wixl cannot express every custom action type (it drops rollback and commit
 # and marks actions no-impersonate), so the types are fixed afterwards with msibuild, given as
 # "Action=Type" pairs after TYPES. MODULES gives "Variable=target" pairs: the DLL target that
 # $(var.Variable) names (ModuleDll=submca unless given).
@@ -11,6 +12,11 @@
 find_program(WIXL wixl REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
 set(SUBMCA_PACKAGE_DIR ${CMAKE_BINARY_DIR}/packages)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(SUBMCA_WIXL_ARCH -D Win64=no)
+else()
+    set(SUBMCA_WIXL_ARCH -a x64 -D Win64=yes)
+endif()
 
 function(submca_add_package name wxs)
     cmake_parse_arguments(PKG "FIX_TYPES" "" "TYPES;MODULES;QUERIES;FILES" ${ARGN})
@@ -50,7 +56,7 @@ function(submca_add_package name wxs)
     endif()
     add_custom_command(OUTPUT ${msi}
         ${staging}
-        COMMAND ${WIXL} ${defines} -o ${msi} ${wxs}
+        COMMAND ${WIXL} ${SUBMCA_WIXL_ARCH} ${defines} -o ${msi} ${wxs}
         ${fixups}
         DEPENDS ${wxs} ${targets} ${PKG_FILES} ${CMAKE_SOURCE_DIR}/scripts/fix-action-types.sh
         WORKING_DIRECTORY ${stage}

@@ -39,8 +39,11 @@ if ! $short; then
     ls -l "$root/build/win32/submca.dll" "$root/build/win64/submca.dll" | awk '{print "   " $5 " bytes  " $9}'
 fi
 
-# The trees the test command builds, unless the caller names others.
-build=${SUBMCA_BUILD_DIR:-$root/build/win32}
+# The trees the test command builds, unless the caller names others: where this kernel runs no
+# 32-bit programs, the x86_64 build of the same sources stands in for the shipped 32-bit one.
+tested=win32
+"$root/scripts/runs-32-bit" || tested=win64
+build=${SUBMCA_BUILD_DIR:-$root/build/$tested}
 native=${SUBMCA_NATIVE_DIR:-$root/build/native}
 demo="$root/build/demo"
 $short && demo="$build/demo-short"
@@ -55,17 +58,22 @@ drive="$WINEPREFIX/drive_c"
 package=$(winpath "$build/packages/submca-demo.msi")
 inspect="$native/submca-inspect"
 # The module is 32-bit: on this 64-bit Windows it reads the 32-bit registry view and its package
-# installs into the 32-bit program files folder. Every reg command names its view.
-reg32() { wine reg "$@" /reg:32; }
+# installs into the 32-bit program files folder. Every reg command names its view. The x86_64
+# build reads the 64-bit view, and its stand-ins live in the 64-bit program files folder.
+bits=32
+case "$(x86_64-w64-mingw32-objdump -f "$build/submca.dll")" in *pei-x86-64*) bits=64 ;; esac
+regview() { wine reg "$@" "/reg:$bits"; }
 programs="$drive/Program Files (x86)"
+runtime="$programs"
+[ $bits = 64 ] && runtime="$drive/Program Files"
 
 step "Placing the maker's other products, which this package expects to find"
 # The stand-ins of the shared runtime (service host and trust verifier, recorded under
 # InstalledApps), of the updater (registered) and of the service host's running engine, put in
 # place as a package author puts them for a trial of an own package.
-shared="$programs/Common Files/Korvalin Shared"
+shared="$runtime/Common Files/Korvalin Shared"
 engine="$programs/Korvalin/Submission Engine"
-updater="$programs/Korvalin/PatchRelay"
+updater="$runtime/Korvalin/PatchRelay"
 SUBMCA_BUILD_DIR="$build" sh "$root/scripts/standins.sh" "$WINEPREFIX" \
     'C:\Program Files (x86)\Korvalin\Submission Engine' >"$demo/standins.txt"
 sed 's/^/   /' "$demo/standins.txt"
@@ -73,12 +81,12 @@ sed 's/^/   /' "$demo/standins.txt"
 printf '[config 1]\n256=string:old-qsn.korvalin.example\n272=string:Submission\n[config 2]\n256=string:old-ping.korvalin.example\n272=string:Detection\n' \
     >"$engine/vexcore-configs.txt"
 # "MsiLogging" 2 lets the module's detail lines into the installer log.
-reg32 add 'HKLM\Software\Korvalin' /v MsiLogging /t REG_SZ /d 2 /f >/dev/null
+regview add 'HKLM\Software\Korvalin' /v MsiLogging /t REG_SZ /d 2 /f >/dev/null
 wineserver -w
-echo "   MsiLogging = 2 under HKLM\\Software\\Korvalin (32-bit view)"
+echo "   MsiLogging = 2 under HKLM\\Software\\Korvalin ($bits-bit view)"
 
 registry_value() { # key value
-    reg32 query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
+    regview query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
 }
 
 report() {

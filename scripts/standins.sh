@@ -16,7 +16,8 @@
 # InstalledApps value ORBSubmissionEngine), for example 'C:\Program Files (x86)\Acme\Engine'.
 # PREFIX is created (as a 64-bit Windows, or a 32-bit one with WINEARCH=win32) when it does not
 # exist. The stand-ins come from the 32-bit build tree (SUBMCA_BUILD_DIR, by default
-# build/win32; scripts/build.sh makes it). Running the script again puts fresh copies in place
+# build/win32; scripts/build.sh makes it); stand-ins of the x86_64 tree (the tests' build on a
+# machine that runs no 32-bit programs) go where a 64-bit module looks for them. Running the script again puts fresh copies in place
 # and empties the stand-ins' journals and stores.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -57,10 +58,12 @@ unixpath() {
     printf '%s/dosdevices/%s:%s' "$WINEPREFIX" "$drive_letter" "$(printf '%s' "$1" | cut -c3- | tr '\\' /)"
 }
 # The module is 32-bit: it reads the 32-bit registry view, and a 32-bit program's folders are the
-# "(x86)" ones on a 64-bit Windows.
-reg32() { wine reg "$@" /reg:32 >/dev/null; }
+# "(x86)" ones on a 64-bit Windows. Stand-ins of the x86_64 build serve a 64-bit module.
+bits=32
+case "$(x86_64-w64-mingw32-objdump -f "$standins/srsvc/srSvc.dll")" in *pei-x86-64*) bits=64 ;; esac
+regview() { wine reg "$@" "/reg:$bits" >/dev/null; }
 drive="$WINEPREFIX/drive_c"
-if [ -d "$drive/windows/syswow64" ]; then
+if [ $bits = 32 ] && [ -d "$drive/windows/syswow64" ]; then
     programs_win='C:\Program Files (x86)'
 else
     programs_win='C:\Program Files'
@@ -75,14 +78,14 @@ mkdir -p "$shared" "$updater" "$engine"
 rm -f "$shared"/srsvc-*.txt "$shared"/srvrtrst-*.txt "$updater"/patchrelay-*.txt "$engine"/vexcore-*.txt
 cp "$standins/srsvc/srSvc.dll" "$standins/srvrtrst/srVrTrst.dll" "$shared/"
 cp "$standins/patchrelay/patchrelay.dll" "$updater/"
-reg32 add 'HKLM\Software\Korvalin\InstalledApps' /v 'Shared Runtime' /t REG_SZ /d "$shared_win" /f
+regview add 'HKLM\Software\Korvalin\InstalledApps' /v 'Shared Runtime' /t REG_SZ /d "$shared_win" /f
 printf '[Submission]\r\n%s\\vexcore.dll|ORBSubmissionEngine\r\n' "$engine_folder" >"$shared/srsvc-services.txt"
 wine regsvr32 /s "$updater_win\\patchrelay.dll"
 wineserver -w
 
 printf '%s\n' "Stand-ins in place in $WINEPREFIX:"
 printf '%s\n' "  shared runtime  $shared_win (srSvc.dll, srVrTrst.dll)"
-printf '%s\n' "                  HKLM\Software\Korvalin\InstalledApps 'Shared Runtime' (32-bit view)"
+printf '%s\n' "                  HKLM\Software\Korvalin\InstalledApps 'Shared Runtime' ($bits-bit view)"
 printf '%s\n' "  service host    runs $engine_folder\vexcore.dll in its [Submission] configuration"
 printf '%s\n' "  updater         $updater_win\patchrelay.dll, registered"
 printf '%s\n' "State and journals (UTF-8 text, kept beside each DLL; the installer never removes them):"
