@@ -1,6 +1,7 @@
 #include "xmlreader.h"
 
 #include <cstring>
+#include <unordered_set>
 
 namespace inspector {
 namespace xml {
@@ -119,6 +120,13 @@ private:
         return false;
     }
 
+    bool CountNode()
+    {
+        if (++m_nodes <= MAX_NODES)
+            return true;
+        return Fail("more than " + std::to_string(MAX_NODES) + " elements and attributes", true);
+    }
+
     bool AtEnd() const { return m_pos >= m_text.size(); }
     uint8_t Peek(size_t ahead = 0) const { return m_pos + ahead < m_text.size() ? uint8_t(m_text[m_pos + ahead]) : 0; }
     bool StartsWith(const char* literal) const { return m_text.compare(m_pos, std::strlen(literal), literal) == 0; }
@@ -142,6 +150,7 @@ private:
 
     std::string m_text;
     size_t m_pos = 0;
+    size_t m_nodes = 0;
     bool m_failed = false;
     SParseError& m_error;
 };
@@ -279,8 +288,10 @@ bool CParser::ReadStartTag(std::vector<SElement*>& stack, std::unique_ptr<SEleme
         return Fail("elements nested more than " + std::to_string(MAX_NESTING_DEPTH) + " deep", true);
     ++m_pos;
     auto element = std::make_unique<SElement>();
-    if (!ReadName(element->name, "an element name after '<'"))
+    if (!ReadName(element->name, "an element name after '<'") || !CountNode())
         return false;
+    // An element may carry tens of thousands of attributes: each name is looked up once here.
+    std::unordered_set<std::string> names;
     for (;;) {
         const size_t beforeSpace = m_pos;
         SkipSpace();
@@ -291,9 +302,9 @@ bool CParser::ReadStartTag(std::vector<SElement*>& stack, std::unique_ptr<SEleme
         if (m_pos == beforeSpace)
             return Fail("expected white space, '>' or \"/>\" in the start tag of <" + element->name + ">");
         std::string name;
-        if (!ReadName(name, "an attribute name"))
+        if (!ReadName(name, "an attribute name") || !CountNode())
             return false;
-        if (element->Attribute(name) != nullptr)
+        if (!names.insert(name).second)
             return Fail("attribute \"" + name + "\" given twice");
         SkipSpace();
         if (Peek() != '=')
