@@ -133,6 +133,7 @@ bool GetIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& informatio
 // identify the reader, never to act as it.
 bool OpenForReading(const std::wstring& path, DWORD flags, CHandle& file, std::string& reason)
 {
+    // Without backup semantics a folder cannot be opened at all; this gives the reason.
     if (IsFolder(path)) {
         reason = "is a folder";
         return false;
@@ -155,12 +156,6 @@ bool OpenForReading(const std::wstring& path, DWORD flags, CHandle& file, std::s
         return false;
     default:
         reason = "is not a regular file";
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileInformationByHandle(file.Get(), &information) &&
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        reason = "is a folder";
         return false;
     }
     return true;
