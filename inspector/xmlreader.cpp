@@ -3,6 +3,8 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "text.h"
+
 namespace inspector {
 namespace xml {
 
@@ -50,34 +52,12 @@ void AppendUtf8(std::string& out, uint32_t c)
     }
 }
 
-// Decodes one UTF-8 sequence at text[i]; 0 when it is malformed, overlong, a surrogate, or a
-// character XML does not allow.
-size_t DecodeUtf8(const std::string& text, size_t i, uint32_t& c)
+// One character at text[i]: its length, or 0 when it is not UTF-8 or a character XML does not
+// allow.
+size_t DecodeXmlChar(const std::string& text, size_t i, uint32_t& c)
 {
-    const uint8_t first = uint8_t(text[i]);
-    size_t length;
-    uint32_t minimum;
-    if (first < 0x80) {
-        c = first;
-        return IsXmlChar(c) ? 1 : 0;
-    } else if ((first & 0xE0) == 0xC0) {
-        length = 2, minimum = 0x80, c = first & 0x1F;
-    } else if ((first & 0xF0) == 0xE0) {
-        length = 3, minimum = 0x800, c = first & 0x0F;
-    } else if ((first & 0xF8) == 0xF0) {
-        length = 4, minimum = 0x10000, c = first & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length)
-        return 0;
-    for (size_t k = 1; k < length; ++k) {
-        const uint8_t next = uint8_t(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        c = (c << 6) | (next & 0x3F);
-    }
-    return c >= minimum && IsXmlChar(c) ? length : 0;
+    const size_t length = DecodeUtf8(reinterpret_cast<const uint8_t*>(text.data()) + i, text.size() - i, c);
+    return length != 0 && IsXmlChar(c) ? length : 0;
 }
 
 class CParser {
@@ -159,7 +139,7 @@ bool CParser::CheckEncoding()
 {
     for (size_t i = 0; i < m_text.size();) {
         uint32_t c;
-        const size_t length = DecodeUtf8(m_text, i, c);
+        const size_t length = DecodeXmlChar(m_text, i, c);
         if (length == 0) {
             m_pos = i;
             return Fail("a byte that is not valid UTF-8 text or a character XML does not allow");
