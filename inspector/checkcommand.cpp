@@ -1,6 +1,7 @@
 // "check": reads a control file (plain, or enciphered and deciphered first) the way the update
 // loads it, and says which configurations it would make or why it would reject the file.
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <set>
@@ -36,6 +37,8 @@ struct SRejection {
 
 struct SRecord {
     std::string type, product, productversion, component, componentversion;
+    // The five key fields in UTF-16, converted once: the set compares them again and again.
+    std::array<std::u16string, 5> key;
     std::string server, proto;
     uint32_t port = 0;
     uint32_t probability = 0, dailyLimit = 0, retryLimitDays = 0, retrySeconds = 0;
@@ -68,20 +71,9 @@ std::u16string ToUtf16(const std::string& text)
     return units;
 }
 
-// The set's key: code unit by code unit, a prefix before the longer string.
+// The set's key: field by field, code unit by code unit, a prefix before the longer string.
 struct SKeyLess {
-    bool operator()(const SRecord& a, const SRecord& b) const
-    {
-        const std::string SRecord::*const fields[] = {&SRecord::type, &SRecord::product, &SRecord::productversion,
-                                                      &SRecord::component, &SRecord::componentversion};
-        for (const auto field : fields) {
-            const std::u16string left = ToUtf16(a.*field);
-            const std::u16string right = ToUtf16(b.*field);
-            if (left != right)
-                return left < right;
-        }
-        return false;
-    }
+    bool operator()(const SRecord& a, const SRecord& b) const { return a.key < b.key; }
 };
 
 bool IsKnownType(const std::string& type)
@@ -288,6 +280,8 @@ bool CLoader::Load(const xml::SElement& root, SRejection& rejection)
             const std::string controlWhere = "control " + std::to_string(c + 1) + " of " + where;
             if (!LoadRecord(*controls[c], controlWhere, record, rejection))
                 return false;
+            record.key = {ToUtf16(record.type), ToUtf16(record.product), ToUtf16(record.productversion),
+                          ToUtf16(record.component), ToUtf16(record.componentversion)};
             if (!m_records.insert(record).second)
                 Note(controlWhere + " repeats the type, product, versions and component of an earlier "
                                     "control; the update keeps only the earlier one");
@@ -333,7 +327,7 @@ int RunCheck(const SInvocation& invocation, SConsole& console)
     if (!ReadInputFile(console, path, MAX_CONTROL_FILE, file, status))
         return status;
     std::ostream& out = console.out;
-    WriteField(out, "file", path + " (" + Bytes(file.size()) + ")");
+    WriteField(out, "file", Escape(path) + " (" + Bytes(file.size()) + ")");
 
     std::vector<uint8_t> content;
     switch (scd::ReadContent(file.data(), file.size(), content)) {
@@ -361,7 +355,7 @@ int RunCheck(const SInvocation& invocation, SConsole& console)
     xml::SParseError error;
     const std::unique_ptr<xml::SElement> root = xml::Parse(content.data(), length, error);
     if (!root && error.toolLimit) {
-        const std::string limit = error.reason + " at line " + std::to_string(error.line) + ", column " +
+        const std::string limit = Escape(error.reason) + " at line " + std::to_string(error.line) + ", column " +
                                   std::to_string(error.column) + ": a limit of this tool, not a verdict of the module";
         WriteField(out, "verdict", "none: " + limit);
         return Fail(console, INSPECT_TOOL_LIMIT, path, limit + " (see 'submca-inspect --help')");
@@ -369,7 +363,7 @@ int RunCheck(const SInvocation& invocation, SConsole& console)
     if (!root)
         return Reject(console, path,
                       {"not well-formed XML at line " + std::to_string(error.line) + ", column " +
-                           std::to_string(error.column) + ": " + error.reason,
+                           std::to_string(error.column) + ": " + Escape(error.reason),
                        HR_FAIL});
 
     CLoader loader(out);
@@ -403,8 +397,9 @@ const SCommand g_checkCommand = {
     "\n"
     "The check follows the update's rules but reads the XML with its own strict reader, not with\n"
     "MSXML: a file it rejects as malformed is one MSXML would most likely reject too. A document\n"
-    "beyond the reader's own limits (its size, its depth, a document type declaration: see\n"
-    "'submca-inspect --help') gets no verdict and exit status 4.\n"
+    "beyond the reader's own limits (its size, its depth, the number of its elements and\n"
+    "attributes, a document type declaration: see 'submca-inspect --help') gets no verdict and\n"
+    "exit status 4.\n"
     "The final word is the update's trace.\n"
     "\n"
     "Example:\n"

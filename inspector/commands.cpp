@@ -7,6 +7,7 @@
 #include "exports/version.h"
 #include "framework/recordstore.h"
 #include "platform.h"
+#include "text.h"
 #include "xmlreader.h"
 
 namespace inspector {
@@ -108,8 +109,9 @@ void WriteLimits(std::ostream& out)
     out << "Limits of this tool, not of the module:\n"
         << "  scd, check  read control files of at most " << MiB(MAX_CONTROL_FILE) << "\n"
         << "  check       reads XML of at most " << MiB(xml::MAX_DOCUMENT_SIZE) << ", nested at most "
-        << xml::MAX_NESTING_DEPTH << " levels deep,\n"
-        << "              without a document type declaration; MSXML, which the update uses, may read more\n"
+        << xml::MAX_NESTING_DEPTH << " levels deep, with at most\n"
+        << "              " << xml::MAX_NODES << " elements and attributes and without a document type declaration;\n"
+        << "              MSXML, which the update uses, may read more\n"
         << "  records     lists record files of at most " << MiB(MAX_RECORD_FILE) << ", even with --force; the module\n"
         << "              itself treats every record file over " << InstallToolBox::RECORD_MAX_FILE_SIZE
         << " bytes as missing (status 1)\n"
@@ -255,8 +257,9 @@ int Fail(SConsole& console, int status, const std::string& subject, const std::s
     // On a console the report written so far comes before the message.
     console.out.flush();
     console.err << PROGRAM << ": ";
+    // A customer's file may come with a name that a terminal would act on.
     if (!subject.empty())
-        console.err << subject << ": ";
+        console.err << Escape(subject) << ": ";
     console.err << message << '\n';
     return status;
 }

@@ -3,6 +3,21 @@
 # target that provides the byte-level core (SUBMCA_CORE_SOURCES).
 get_filename_component(SUBMCA_INSPECTOR_DIR "${CMAKE_CURRENT_LIST_DIR}" ABSOLUTE)
 
+# Everything but the entry point and the platform's services.
+set(SUBMCA_INSPECTOR_SOURCES
+    ${SUBMCA_INSPECTOR_DIR}/checkcommand.cpp
+    ${SUBMCA_INSPECTOR_DIR}/commands.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logcommand.cpp
+    ${SUBMCA_INSPECTOR_DIR}/loganalysis.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logmeaning.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logreader.cpp
+    ${SUBMCA_INSPECTOR_DIR}/recordmeaning.cpp
+    ${SUBMCA_INSPECTOR_DIR}/recordscommand.cpp
+    ${SUBMCA_INSPECTOR_DIR}/scdcommand.cpp
+    ${SUBMCA_INSPECTOR_DIR}/text.cpp
+    ${SUBMCA_INSPECTOR_DIR}/xmlreader.cpp
+)
+
 # Defines submca_inspect_lib (everything but the entry point, for the tests) and the
 # executable submca-inspect, both linked to core_target.
 function(submca_add_inspector core_target)
@@ -12,20 +27,7 @@ function(submca_add_inspector core_target)
     else()
         set(platform_source ${dir}/platform_posix.cpp)
     endif()
-    add_library(submca_inspect_lib STATIC
-        ${dir}/checkcommand.cpp
-        ${dir}/commands.cpp
-        ${dir}/logcommand.cpp
-        ${dir}/loganalysis.cpp
-        ${dir}/logmeaning.cpp
-        ${dir}/logreader.cpp
-        ${dir}/recordmeaning.cpp
-        ${dir}/recordscommand.cpp
-        ${dir}/scdcommand.cpp
-        ${dir}/text.cpp
-        ${dir}/xmlreader.cpp
-        ${platform_source}
-    )
+    add_library(submca_inspect_lib STATIC ${SUBMCA_INSPECTOR_SOURCES} ${platform_source})
     target_include_directories(submca_inspect_lib PUBLIC ${dir} ${SUBMCA_CORE_ROOT})
     target_compile_options(submca_inspect_lib PRIVATE ${SUBMCA_WARNINGS})
     target_link_libraries(submca_inspect_lib PUBLIC ${core_target})

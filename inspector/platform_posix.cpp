@@ -44,6 +44,12 @@ public:
     CDescriptor& operator=(const CDescriptor&) = delete;
 
     int Get() const noexcept { return m_fd; }
+    void Reset(int fd) noexcept
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = fd;
+    }
     // Closes now, reporting whether the close succeeded.
     bool Close() noexcept
     {
@@ -121,26 +127,53 @@ bool ReplaceRegularFile(const std::string& path, const struct stat* existing, co
     return true;
 }
 
+std::string NotRegular(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "is a folder";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "is a device, not a regular file";
+    if (S_ISFIFO(mode) || S_ISSOCK(mode))
+        return "is a FIFO or a pipe, not a regular file";
+    return "is not a regular file";
+}
+
+// Opens a regular file for reading. Anything else is refused before a byte is read: a FIFO
+// without a writer or a terminal would keep the tool waiting, and a device never ends. The
+// path is looked at first so that no device is opened at all; the descriptor is checked again
+// in case the path changed in between, and the open never waits.
+bool OpenForReading(const std::string& path, CDescriptor& file, std::string& reason)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        reason = ReasonFor(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        reason = NotRegular(status.st_mode);
+        return false;
+    }
+    file.Reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
+        reason = ReasonFor(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        reason = NotRegular(status.st_mode);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason,
                    bool* tooLarge)
 {
-    CDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) {
-        reason = ReasonFor(errno);
+    CDescriptor file(-1);
+    if (!OpenForReading(path, file, reason))
         return false;
-    }
-    struct stat status;
-    if (fstat(file.Get(), &status) != 0) {
-        reason = ReasonFor(errno);
-        return false;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        reason = "is a folder";
-        return false;
-    }
-    // The size is checked while reading too: a device or a growing file has no reliable size.
+    // The size is checked while reading: a growing file has no reliable size.
     std::vector<uint8_t> content;
     uint8_t buffer[65536];
     for (;;) {
@@ -148,7 +181,7 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            reason = errno == EISDIR ? "is a folder" : "cannot be read (" + ReasonFor(errno) + ")";
+            reason = "cannot be read (" + ReasonFor(errno) + ")";
             return false;
         }
         if (got == 0)
@@ -168,23 +201,16 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
 bool ReadFileInPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& consume,
                       std::string& reason)
 {
-    CDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status;
-    if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
-        reason = ReasonFor(errno);
+    CDescriptor file(-1);
+    if (!OpenForReading(path, file, reason))
         return false;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        reason = "is a folder";
-        return false;
-    }
     std::vector<uint8_t> buffer(1 << 20);
     for (;;) {
         const ssize_t got = read(file.Get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            reason = errno == EISDIR ? "is a folder" : "cannot be read (" + ReasonFor(errno) + ")";
+            reason = "cannot be read (" + ReasonFor(errno) + ")";
             return false;
         }
         if (got == 0 || !consume(buffer.data(), size_t(got)))

@@ -128,22 +128,47 @@ bool GetIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& informatio
     return file.IsValid() && GetFileInformationByHandle(file.Get(), &information);
 }
 
+// Opens a file on a disk for reading. Anything else is refused before a byte is read: a pipe or
+// the console would keep the tool waiting, and a device never ends. A pipe's server is allowed to
+// identify the reader, never to act as it.
+bool OpenForReading(const std::wstring& path, DWORD flags, CHandle& file, std::string& reason)
+{
+    // Without backup semantics a folder cannot be opened at all; this gives the reason.
+    if (IsFolder(path)) {
+        reason = "is a folder";
+        return false;
+    }
+    // The installer may still be writing a log.
+    file.Reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           flags | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (!file.IsValid()) {
+        reason = ReasonFor(GetLastError());
+        return false;
+    }
+    switch (GetFileType(file.Get())) {
+    case FILE_TYPE_DISK:
+        break;
+    case FILE_TYPE_CHAR:
+        reason = "is a device, not a regular file";
+        return false;
+    case FILE_TYPE_PIPE:
+        reason = "is a FIFO or a pipe, not a regular file";
+        return false;
+    default:
+        reason = "is not a regular file";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>& bytes, std::string& reason,
                    bool* tooLarge)
 {
-    const std::wstring widePath = Widen(path);
-    if (IsFolder(widePath)) {
-        reason = "is a folder";
+    CHandle file(INVALID_HANDLE_VALUE);
+    if (!OpenForReading(Widen(path), FILE_ATTRIBUTE_NORMAL, file, reason))
         return false;
-    }
-    const CHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        reason = ReasonFor(GetLastError());
-        return false;
-    }
     std::vector<uint8_t> content;
     uint8_t buffer[65536];
     for (;;) {
@@ -169,18 +194,9 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, std::vector<uint8_
 bool ReadFileInPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& consume,
                       std::string& reason)
 {
-    const std::wstring widePath = Widen(path);
-    if (IsFolder(widePath)) {
-        reason = "is a folder";
+    CHandle file(INVALID_HANDLE_VALUE);
+    if (!OpenForReading(Widen(path), FILE_FLAG_SEQUENTIAL_SCAN, file, reason))
         return false;
-    }
-    // The installer may still be writing the log.
-    const CHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.IsValid()) {
-        reason = ReasonFor(GetLastError());
-        return false;
-    }
     std::vector<uint8_t> buffer(1 << 20);
     for (;;) {
         DWORD got = 0;

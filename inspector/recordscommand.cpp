@@ -1,6 +1,9 @@
 // "records": the framework's record files (install options data) in the temporary folder.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <map>
+#include <utility>
 
 #include "command.h"
 #include "framework/blowfish.h"
@@ -26,7 +29,10 @@ struct SEntry {
     std::string name; // the name field up to its terminator, or all 32 bytes without one
     bool nameTerminated;
     CRecordStore::SRecordView view;
+    size_t twin; // the next record in the file with the same name and type, or NO_TWIN
 };
+
+constexpr size_t NO_TWIN = SIZE_MAX;
 
 std::string BaseName(const std::string& path)
 {
@@ -56,8 +62,19 @@ std::vector<SEntry> ToFileOrder(const std::vector<CRecordStore::SRecordView>& vi
         const char* field = reinterpret_cast<const char*>(view->pbName);
         const void* terminator = std::memchr(field, 0, RECORD_NAME_SIZE);
         const size_t length = terminator ? size_t(static_cast<const char*>(terminator) - field) : RECORD_NAME_SIZE;
-        entries.push_back({offset, std::string(field, length), terminator != nullptr, *view});
+        entries.push_back({offset, std::string(field, length), terminator != nullptr, *view, NO_TWIN});
         offset += RECORD_HEAD_SIZE + view->cbData;
+    }
+    // From the end, so each record meets the nearest later one of its name and type: one pass
+    // however many records a forged file holds.
+    std::map<std::pair<std::string, uint32_t>, size_t> nearest;
+    for (size_t index = entries.size(); index-- > 0;) {
+        SEntry& entry = entries[index];
+        if (!entry.nameTerminated)
+            continue;
+        size_t& later = nearest.emplace(std::make_pair(entry.name, entry.view.dwType), NO_TWIN).first->second;
+        entry.twin = later;
+        later = index;
     }
     return entries;
 }
@@ -109,7 +126,7 @@ std::string DescribeKind(FileKind kind, const SFileFacts& facts)
         return "record file with both driver and property-file entries";
     case KIND_SEQUENCE:
         return "per-sequence data file of the custom action driver" +
-               (facts.sequenceName.empty() ? std::string() : " (sequence \"" + facts.sequenceName + "\")");
+               (facts.sequenceName.empty() ? std::string() : " (sequence \"" + Escape(facts.sequenceName) + "\")");
     case KIND_PROPERTY:
         return "shared property file of actions with properties";
     default:
@@ -127,8 +144,8 @@ std::string NameHint(FileKind kind, const SFileFacts& facts, const std::string& 
     else if (kind == KIND_PROPERTY)
         expected = PROPERTY_FILE_NAME;
     if (!expected.empty() && !EqualsIgnoringCase(name, expected))
-        return "the framework reads this file only as \"" + expected + "\" in the temporary folder, not as \"" + name +
-               "\"";
+        return "the framework reads this file only as \"" + Escape(expected) + "\" in the temporary folder, not as \"" +
+               Escape(name) + "\"";
     if (kind != KIND_PROPERTY && kind != KIND_BOTH && EqualsIgnoringCase(name, PROPERTY_FILE_NAME))
         return "named like the shared property file, but it holds none of that file's own entries";
     return std::string();
@@ -141,7 +158,7 @@ std::string Quote(const uint8_t* text)
 
 std::string ShownName(const SEntry& entry)
 {
-    return Escape(reinterpret_cast<const uint8_t*>(entry.name.data()), entry.name.size());
+    return Escape(entry.name);
 }
 
 // The data size the module writes for a content of the given length.
@@ -175,14 +192,9 @@ std::vector<std::string> NotesOn(const std::vector<SEntry>& entries, size_t inde
         if (!IsZero(view.pbData + content, view.cbData - content))
             notes.push_back("the fill after the value is not zero");
     }
-    for (size_t later = index + 1; later < entries.size(); ++later) {
-        if (entries[later].nameTerminated && entry.nameTerminated && entries[later].name == entry.name &&
-            entries[later].view.dwType == view.dwType) {
-            notes.push_back("not what the module reads: record " + std::to_string(later + 1) +
-                            " has the same name and type and comes later in the file");
-            break;
-        }
-    }
+    if (entry.twin != NO_TWIN)
+        notes.push_back("not what the module reads: record " + std::to_string(entry.twin + 1) +
+                        " has the same name and type and comes later in the file");
     return notes;
 }
 
@@ -253,13 +265,13 @@ int RunRecords(const SInvocation& invocation, SConsole& console)
                         : Fail(console, INSPECT_IO_ERROR, path, reason);
 
     std::ostream& out = console.out;
-    WriteField(out, "file", path + " (" + Bytes(file.size()) + ")");
+    WriteField(out, "file", Escape(path) + " (" + Bytes(file.size()) + ")");
     if (file.empty())
         return Fail(console, INSPECT_REJECTED, path, "empty file (0 bytes), not a record file" + missing);
     if (file.size() >= clfs::update::scd::SCD_HEADER_SIZE && clfs::update::scd::HasMagic(file.data()))
         return Fail(console, INSPECT_REJECTED, path,
-                    "this is an enciphered SCD.xml container, not a record file: use 'submca-inspect scd " + path +
-                        "'");
+                    "this is an enciphered SCD.xml container, not a record file: use 'submca-inspect scd " +
+                        Escape(path) + "'");
     if (file.size() < RECORD_HEADER_SIZE)
         return Fail(console, INSPECT_REJECTED, path,
                     "too short for a record file: " + Bytes(file.size()) + ", the header alone takes 28" + missing);

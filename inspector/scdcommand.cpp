@@ -136,7 +136,8 @@ int ReportPlain(const std::string& path, const std::vector<uint8_t>& file, std::
     else
         WriteField(report, "form", "plain (no container magic)");
     if (file.size() >= 4 && InstallToolBox::LoadLe32(file.data()) == InstallToolBox::RECORD_FILE_MAGIC)
-        WriteField(report, "note", "it begins with the record-file magic: try 'submca-inspect records " + path + "'");
+        WriteField(report, "note",
+                   "it begins with the record-file magic: try 'submca-inspect records " + Escape(path) + "'");
     else if (damagedMagic)
         WriteField(report, "note",
                    "the first 16 bytes are close to the container magic: a container whose magic "
@@ -242,7 +243,7 @@ int Decode(const SInvocation& invocation, SConsole& console)
 
     // Standard output carries the XML unless it goes to a file; the report then moves aside.
     std::ostream& report = destination.path.empty() ? console.err : console.out;
-    WriteField(report, "file", path + " (" + Bytes(file.size()) + ")");
+    WriteField(report, "file", Escape(path) + " (" + Bytes(file.size()) + ")");
     if (file.empty())
         return Fail(console, INSPECT_REJECTED, path, "empty file (0 bytes): the module has no content to read");
     if (file.size() < scd::SCD_HEADER_SIZE || !scd::HasMagic(file.data()))
@@ -272,6 +273,15 @@ int Decode(const SInvocation& invocation, SConsole& console)
                     "the deciphered content is not XML: " + fault +
                         "; the body was damaged or altered, and the update rejects it (" + Hex32(HR_NOT_WELL_FORMED) +
                         ")");
+    // The module ignores what follows the first zero byte, but a terminal would act on it.
+    size_t length = 0;
+    const size_t control = FindTerminalControl(content.data(), content.size(), &length);
+    if (destination.path.empty() && control != content.size())
+        return Fail(console, INSPECT_IO_ERROR, path,
+                    "the content holds " + Escape(content.data() + control, length) + " at content offset " +
+                        std::to_string(control) +
+                        ", a control that a terminal does not show as text; it is not written to standard output "
+                        "(give -o OUT to save it)");
     WriteField(report, "integrity",
                "not checked: the container carries no checksum, so an altered body deciphers to other "
                "bytes without notice; only 'submca-inspect check' tells whether the update accepts them");
@@ -293,7 +303,7 @@ int Encipher(const SInvocation& invocation, SConsole& console)
         return status;
 
     std::ostream& report = console.out;
-    WriteField(report, "file", path + " (" + Bytes(content.size()) + ")");
+    WriteField(report, "file", Escape(path) + " (" + Bytes(content.size()) + ")");
     if (content.empty())
         return Fail(console, INSPECT_REJECTED, path, "empty file: the module does not encipher an empty control file");
     if (content.size() >= scd::SCD_HEADER_SIZE && scd::HasMagic(content.data()))
@@ -343,8 +353,9 @@ const SCommand g_scdCommand = {
     "terminating zero), P, whether P is whole 8-byte blocks and large enough for L, and whether\n"
     "the deciphered content ends in its zero byte. It then writes the plain XML to standard output\n"
     "(the report goes to standard error) or to OUT (the report goes to standard output). A damaged\n"
-    "container that the module refuses gives exit status 1 and no content. For a plain file it\n"
-    "says so and writes nothing.\n"
+    "container that the module refuses gives exit status 1 and no content. Content with a control\n"
+    "character anywhere (one a terminal would act on) goes only to OUT: without -o it gives exit\n"
+    "status 3 and a line naming the character. For a plain file it says so and writes nothing.\n"
     "\n"
     "With --encipher it puts a plain file into the container as the module does, with a fresh\n"
     "random 16-byte data key. The input is never overwritten unless --in-place is given.\n"

@@ -18,6 +18,16 @@ void AppendHexByte(std::string& text, uint8_t byte)
     text += HEX_DIGITS[byte & 0x0F];
 }
 
+// Characters a terminal acts on instead of showing: the C0 and C1 controls and DEL, and the
+// bidirectional controls, which make a line read in another order than its bytes.
+bool IsTerminalControl(uint32_t c)
+{
+    if (c == '\t' || c == '\n' || c == '\r')
+        return false;
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 } // namespace
 
 std::string Escape(const uint8_t* data, size_t size)
@@ -34,6 +44,58 @@ std::string Escape(const uint8_t* data, size_t size)
         }
     }
     return text;
+}
+
+std::string Escape(const std::string& text)
+{
+    return Escape(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+size_t DecodeUtf8(const uint8_t* data, size_t size, uint32_t& c)
+{
+    const uint8_t first = data[0];
+    size_t length;
+    uint32_t minimum;
+    if (first < 0x80) {
+        c = first;
+        return 1;
+    } else if ((first & 0xE0) == 0xC0) {
+        length = 2, minimum = 0x80, c = first & 0x1F;
+    } else if ((first & 0xF0) == 0xE0) {
+        length = 3, minimum = 0x800, c = first & 0x0F;
+    } else if ((first & 0xF8) == 0xF0) {
+        length = 4, minimum = 0x10000, c = first & 0x07;
+    } else {
+        return 0;
+    }
+    if (size < length)
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((data[k] & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (data[k] & 0x3F);
+    }
+    const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+    return c >= minimum && c <= 0x10FFFF && !surrogate ? length : 0;
+}
+
+size_t FindTerminalControl(const uint8_t* data, size_t size, size_t* length)
+{
+    for (size_t i = 0; i < size;) {
+        uint32_t c = 0;
+        size_t sequence = DecodeUtf8(data + i, size - i, c);
+        if (sequence == 0) {
+            c = data[i];
+            sequence = 1;
+        }
+        if (IsTerminalControl(c)) {
+            *length = sequence;
+            return i;
+        }
+        i += sequence;
+    }
+    *length = 0;
+    return size;
 }
 
 std::string Hex32(uint32_t value)

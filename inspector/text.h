@@ -13,6 +13,19 @@ namespace inspector {
 // and tabs included, as \xNN. A value is shown between double quotes at the end of its line, so
 // quotes inside it need no escape.
 std::string Escape(const uint8_t* data, size_t size);
+std::string Escape(const std::string& text);
+
+// One UTF-8 sequence at data: its length, with the character in c; 0 when it is cut short,
+// malformed, overlong, a surrogate or beyond U+10FFFF.
+size_t DecodeUtf8(const uint8_t* data, size_t size, uint32_t& c);
+
+// Where text stops being safe to hand to a terminal as it is: the offset of the first control a
+// terminal acts on instead of showing it (C0 but tab, line feed and carriage return; DEL; C1,
+// whether as U+0080 to U+009F or as a byte 0x80 to 0x9F outside a UTF-8 sequence; a
+// bidirectional control such as U+202E), with the length of its sequence in *length. size when
+// there is none. Other bytes that are not UTF-8 pass: 8-bit text in a Windows code page shows as
+// some character.
+size_t FindTerminalControl(const uint8_t* data, size_t size, size_t* length);
 
 // "0x" and eight upper-case hex digits.
 std::string Hex32(uint32_t value);

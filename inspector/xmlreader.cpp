@@ -1,6 +1,9 @@
 #include "xmlreader.h"
 
 #include <cstring>
+#include <unordered_set>
+
+#include "text.h"
 
 namespace inspector {
 namespace xml {
@@ -49,34 +52,12 @@ void AppendUtf8(std::string& out, uint32_t c)
     }
 }
 
-// Decodes one UTF-8 sequence at text[i]; 0 when it is malformed, overlong, a surrogate, or a
-// character XML does not allow.
-size_t DecodeUtf8(const std::string& text, size_t i, uint32_t& c)
+// One character at text[i]: its length, or 0 when it is not UTF-8 or a character XML does not
+// allow.
+size_t DecodeXmlChar(const std::string& text, size_t i, uint32_t& c)
 {
-    const uint8_t first = uint8_t(text[i]);
-    size_t length;
-    uint32_t minimum;
-    if (first < 0x80) {
-        c = first;
-        return IsXmlChar(c) ? 1 : 0;
-    } else if ((first & 0xE0) == 0xC0) {
-        length = 2, minimum = 0x80, c = first & 0x1F;
-    } else if ((first & 0xF0) == 0xE0) {
-        length = 3, minimum = 0x800, c = first & 0x0F;
-    } else if ((first & 0xF8) == 0xF0) {
-        length = 4, minimum = 0x10000, c = first & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length)
-        return 0;
-    for (size_t k = 1; k < length; ++k) {
-        const uint8_t next = uint8_t(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        c = (c << 6) | (next & 0x3F);
-    }
-    return c >= minimum && IsXmlChar(c) ? length : 0;
+    const size_t length = DecodeUtf8(reinterpret_cast<const uint8_t*>(text.data()) + i, text.size() - i, c);
+    return length != 0 && IsXmlChar(c) ? length : 0;
 }
 
 class CParser {
@@ -119,6 +100,13 @@ private:
         return false;
     }
 
+    bool CountNode()
+    {
+        if (++m_nodes <= MAX_NODES)
+            return true;
+        return Fail("more than " + std::to_string(MAX_NODES) + " elements and attributes", true);
+    }
+
     bool AtEnd() const { return m_pos >= m_text.size(); }
     uint8_t Peek(size_t ahead = 0) const { return m_pos + ahead < m_text.size() ? uint8_t(m_text[m_pos + ahead]) : 0; }
     bool StartsWith(const char* literal) const { return m_text.compare(m_pos, std::strlen(literal), literal) == 0; }
@@ -142,6 +130,7 @@ private:
 
     std::string m_text;
     size_t m_pos = 0;
+    size_t m_nodes = 0;
     bool m_failed = false;
     SParseError& m_error;
 };
@@ -150,7 +139,7 @@ bool CParser::CheckEncoding()
 {
     for (size_t i = 0; i < m_text.size();) {
         uint32_t c;
-        const size_t length = DecodeUtf8(m_text, i, c);
+        const size_t length = DecodeXmlChar(m_text, i, c);
         if (length == 0) {
             m_pos = i;
             return Fail("a byte that is not valid UTF-8 text or a character XML does not allow");
@@ -279,8 +268,10 @@ bool CParser::ReadStartTag(std::vector<SElement*>& stack, std::unique_ptr<SEleme
         return Fail("elements nested more than " + std::to_string(MAX_NESTING_DEPTH) + " deep", true);
     ++m_pos;
     auto element = std::make_unique<SElement>();
-    if (!ReadName(element->name, "an element name after '<'"))
+    if (!ReadName(element->name, "an element name after '<'") || !CountNode())
         return false;
+    // An element may carry tens of thousands of attributes: each name is looked up once here.
+    std::unordered_set<std::string> names;
     for (;;) {
         const size_t beforeSpace = m_pos;
         SkipSpace();
@@ -291,9 +282,9 @@ bool CParser::ReadStartTag(std::vector<SElement*>& stack, std::unique_ptr<SEleme
         if (m_pos == beforeSpace)
             return Fail("expected white space, '>' or \"/>\" in the start tag of <" + element->name + ">");
         std::string name;
-        if (!ReadName(name, "an attribute name"))
+        if (!ReadName(name, "an attribute name") || !CountNode())
             return false;
-        if (element->Attribute(name) != nullptr)
+        if (!names.insert(name).second)
             return Fail("attribute \"" + name + "\" given twice");
         SkipSpace();
         if (Peek() != '=')

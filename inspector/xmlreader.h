@@ -18,6 +18,9 @@ namespace xml {
 
 constexpr size_t MAX_DOCUMENT_SIZE = 16 * 1024 * 1024;
 constexpr size_t MAX_NESTING_DEPTH = 256;
+// Elements and attributes together: what the reader keeps of a document is bounded by their
+// number, far beyond any control file.
+constexpr size_t MAX_NODES = 100000;
 
 // One element; names, values and text are UTF-8 with references already replaced.
 struct SElement {
@@ -36,10 +39,10 @@ struct SElement {
 };
 
 struct SParseError {
-    size_t line = 0;   // 1-based
-    size_t column = 0; // 1-based, in bytes
-    std::string reason;
-    // The reader stopped at one of its own bounds (size, depth, a document type declaration),
+    size_t line = 0;    // 1-based
+    size_t column = 0;  // 1-based, in bytes
+    std::string reason; // names from the document in it as they are: escape before printing
+    // The reader stopped at one of its own bounds (size, depth, nodes, a document type declaration),
     // not at a fault of the document: MSXML may read such a document.
     bool toolLimit = false;
 };

@@ -31,10 +31,15 @@ HANDLE CreateInheritable(const std::wstring& path)
                        nullptr);
 }
 
-// Runs the Windows submca-inspect in the shared folder. The arguments, the exit status and both
-// output streams stay there as <name>.args, .status, .out and .err; the standard output is
-// returned.
-std::string RunInspector(const std::wstring& arguments, const std::wstring& name, unsigned long expectedStatus)
+struct SRun {
+    unsigned long status = 0xFFFFFFFF;
+    std::string out;
+    std::string err;
+};
+
+// Runs the Windows submca-inspect in the shared folder; its output streams stay there as
+// <name>.out and .err.
+SRun RunWindowsBuild(const std::wstring& arguments, const std::wstring& name)
 {
     HANDLE out = CreateInheritable(kFolder + L"\\" + name + L".out");
     HANDLE err = CreateInheritable(kFolder + L"\\" + name + L".err");
@@ -46,23 +51,35 @@ std::string RunInspector(const std::wstring& arguments, const std::wstring& name
     startup.hStdError = err;
     std::wstring line = L"\"" + std::wstring(SUBMCA_INSPECT_WINDOWS_EXE) + L"\" " + arguments;
     PROCESS_INFORMATION process = {};
-    unsigned long status = 0xFFFFFFFF;
+    SRun run;
     if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, kFolder.c_str(), &startup, &process)) {
         if (WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT)
             TerminateProcess(process.hProcess, 0xFFFFFFFF);
-        GetExitCodeProcess(process.hProcess, &status);
+        GetExitCodeProcess(process.hProcess, &run.status);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
     CloseHandle(out);
     CloseHandle(err);
-    EXPECT_EQ(status, expectedStatus) << Narrow(arguments);
+    const std::vector<unsigned char> outBytes = ReadFileBytes(kFolder + L"\\" + name + L".out");
+    const std::vector<unsigned char> errBytes = ReadFileBytes(kFolder + L"\\" + name + L".err");
+    run.out.assign(outBytes.begin(), outBytes.end());
+    run.err.assign(errBytes.begin(), errBytes.end());
+    return run;
+}
+
+// Runs the Windows submca-inspect for a command that both builds must agree on: the arguments
+// and the exit status stay in the shared folder as <name>.args and .status beside the streams.
+// The standard output is returned.
+std::string RunInspector(const std::wstring& arguments, const std::wstring& name, unsigned long expectedStatus)
+{
+    const SRun run = RunWindowsBuild(arguments, name);
+    EXPECT_EQ(run.status, expectedStatus) << Narrow(arguments);
     const std::string argumentText = Narrow(arguments);
     WriteFileBytes(kFolder + L"\\" + name + L".args", {argumentText.begin(), argumentText.end()});
-    const std::string statusText = std::to_string(status);
+    const std::string statusText = std::to_string(run.status);
     WriteFileBytes(kFolder + L"\\" + name + L".status", {statusText.begin(), statusText.end()});
-    const std::vector<unsigned char> outBytes = ReadFileBytes(kFolder + L"\\" + name + L".out");
-    return std::string(outBytes.begin(), outBytes.end());
+    return run.out;
 }
 
 std::vector<unsigned char> FolderFile(const std::wstring& name)
@@ -142,4 +159,32 @@ TEST(InspectorUnderWine, ContainersAndCommandsOfBothBuilds)
     RunInspector(L"scd cut-SCD.xml", L"cut", 1);
     RunInspector(L"records absent.dat", L"missing", 3);
     RunInspector(L"scd --encipher plain.xml -o plain.xml", L"usage", 2);
+}
+
+// Inputs that are not files on a disk are refused before a byte is read: the NUL device, and a
+// named pipe whose server never writes, which a read would wait on for ever. Windows names, so
+// the native build has no part in these.
+TEST(InspectorUnderWine, InputThatIsNotAFileOnADiskIsRefused)
+{
+    const std::wstring pipe = L"\\\\.\\pipe\\submca-inspect-test";
+    const struct {
+        std::wstring path;
+        std::string reason;
+    } inputs[] = {
+        {L"NUL", "is a device, not a regular file"},
+        {pipe, "is a FIFO or a pipe, not a regular file"},
+    };
+    for (const wchar_t* command : {L"scd", L"records", L"check", L"log"}) {
+        for (const auto& input : inputs) {
+            // A fresh instance for each run: one that a reader has left stays busy.
+            HANDLE server = CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                             4096, 0, nullptr);
+            ASSERT_NE(server, INVALID_HANDLE_VALUE);
+            const SRun run = RunWindowsBuild(std::wstring(command) + L" " + input.path, L"not-a-file");
+            CloseHandle(server);
+            EXPECT_EQ(run.status, 3u) << Narrow(command) << " " << Narrow(input.path);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "submca-inspect: " + Narrow(input.path) + ": " + input.reason + "\n");
+        }
+    }
 }

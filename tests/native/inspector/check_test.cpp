@@ -74,6 +74,13 @@ TEST_F(CheckTest, EachLoadingRule)
     std::string nested;
     for (int i = 0; i < 300; ++i)
         nested = "<n>" + nested + "</n>";
+    std::string wide = "<w";
+    for (int i = 0; i < 50000; ++i)
+        wide += " a" + std::to_string(i) + "=''";
+    wide += "/>";
+    std::string many;
+    for (int i = 0; i < 50000; ++i)
+        many += "<e/>";
     const struct {
         std::string document;
         int status;
@@ -113,6 +120,10 @@ TEST_F(CheckTest, EachLoadingRule)
          "accepted (2 configurations)"},
         {Document(Product("<control>")), 1, "rejected: not well-formed XML at line 2, column"},
         {Document(Product("<control a='1' a='2'/>")), 1, "given twice"},
+        {Document(Product("<control a\xC2\x9B='1' a\xC2\x9B='2'/>")), 1,
+         "column 122: attribute \"a\\xC2\\x9B\" given twice"},
+        {Document(Product("<c\xE2\x80\xAE\xC2\x85></c>")), 1,
+         "end tag </c> does not match <c\\xE2\\x80\\xAE\\xC2\\x85> (0x80004005)"},
         {Document(Product("&nbsp;")), 1, "undefined entity"},
         {Document(Product("\xC0\x80")), 1, "not valid UTF-8"},
         {Document(Product("<![CDATA[ a")), 1, "CDATA section not closed"},
@@ -123,6 +134,8 @@ TEST_F(CheckTest, EachLoadingRule)
         {"<!DOCTYPE scd [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>" + Document().substr(22), 4,
          "verdict:         none: document type declarations are not accepted"},
         {Document(Product() + nested), 4, "verdict:         none: elements nested more than 256 deep"},
+        {Document(Product() + wide + many), 4,
+         "verdict:         none: more than 100000 elements and attributes at line 2, column 689194"},
         {Document(Product() + std::string(17 * 1024 * 1024, ' ')), 4,
          "verdict:         none: the document is larger than 16777216 bytes"},
     };
@@ -130,6 +143,7 @@ TEST_F(CheckTest, EachLoadingRule)
         const SResult result = Check(c.document);
         EXPECT_EQ(result.status, c.status) << c.part;
         EXPECT_TRUE(Contains(result.out, c.part)) << "missing: " << c.part << "\n" << result.out;
+        EXPECT_TRUE(IsPlainText(result.out + result.err)) << result.out << result.err;
         const std::string verdict = Lines(result.out).back();
         EXPECT_EQ(verdict.rfind("verdict:", 0), 0u) << "the verdict ends the report";
         if (c.status == 1)

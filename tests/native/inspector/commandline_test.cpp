@@ -2,6 +2,7 @@
 // statuses and output streams.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "exports/version.h"
@@ -101,6 +102,30 @@ TEST_F(CommandLineTest, ExecutableExitStatusesAndStreams)
         if (c.out != "*")
             EXPECT_EQ(result.out, c.out);
         EXPECT_TRUE(c.err.empty() ? result.err.empty() : Contains(result.err, c.err)) << result.err;
+    }
+}
+
+// Every command that reads a file refuses what is not a regular file before reading from it: a
+// FIFO without a writer would keep it waiting for ever, and a device never ends.
+TEST_F(CommandLineTest, InputThatIsNotARegularFileIsRefused)
+{
+    ASSERT_EQ(mkfifo(PathOf("SCD.xml").c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        std::string reason;
+    } inputs[] = {
+        {PathOf("SCD.xml"), "is a FIFO or a pipe, not a regular file"},
+        {"/dev/zero", "is a device, not a regular file"},
+        {"/dev/null", "is a device, not a regular file"},
+        {m_folder, "is a folder"},
+    };
+    for (const char* command : {"scd", "records", "check", "log"}) {
+        for (const auto& input : inputs) {
+            const SResult result = Inspect({command, input.path});
+            EXPECT_EQ(result.status, 3) << command << " " << input.path;
+            EXPECT_EQ(result.out, "") << command << " " << input.path;
+            EXPECT_EQ(result.err, "submca-inspect: " + input.path + ": " + input.reason + "\n") << command;
+        }
     }
 }
 

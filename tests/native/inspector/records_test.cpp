@@ -68,6 +68,11 @@ TEST_F(RecordsTest, EachFileGivesItsStatusAndKeyLine)
     altered[80] ^= 0x01;
     const auto withRecord = [](const Record& bad) { return EncodeRecordFile(2, {DwordRecord("First", 1), bad}); };
     const std::vector<Record> three = {DwordRecord("Install", 1), DwordRecord("COND1:A", 0), DwordRecord("COND1:B", 1)};
+    // Forged sequence names with a correct digest: the key is no secret.
+    const Bytes escapes = EncodeRecordFile(1, {DwordRecord("COND1:\x1B]0;x\x07\x1B[2J", 1)});
+    const Bytes controls = EncodeRecordFile(1, {DwordRecord("COND1:\xC2\x9B"
+                                                            "1m\x9B\x7F\xE2\x80\xAEtxt",
+                                                            1)});
     const struct {
         std::string name;
         Bytes file;
@@ -75,6 +80,12 @@ TEST_F(RecordsTest, EachFileGivesItsStatusAndKeyLine)
         std::string part;
     } cases[] = {
         {"SUB_PR_Action (1).dat", kSequenceFile, 0, "the framework reads this file only as \"SUB_PR_Action.dat\""},
+        {"SUB_PR_Action.dat", escapes, 0,
+         "kind:            per-sequence data file of the custom action driver (sequence "
+         "\"\\x1B]0;x\\x07\\x1B[2J\")\nname:            the framework reads this file only as "
+         "\"\\x1B]0;x\\x07\\x1B[2J.dat\" in the temporary folder"},
+        {"SUB_PR_Action.dat", escapes, 0, "    -> condition held at scheduling: \"\\x1B]0;x\\x07\\x1B[2J\" runs"},
+        {"SUB_PR_Action.dat", controls, 0, "(sequence \"\\xC2\\x9B1m\\x9B\\x7F\\xE2\\x80\\xAEtxt\")\n"},
         {"krvlprop.dat", EncodeRecordFile(1, {StringRecord("INSTALLDIR", "C:\\")}), 0,
          "kind:            record file without entries of the framework\n"},
         {"Probe.dat", written, 0,
@@ -115,6 +126,7 @@ TEST_F(RecordsTest, EachFileGivesItsStatusAndKeyLine)
             arguments.push_back("--force");
         const SResult result = Inspect(arguments);
         EXPECT_EQ(result.status, std::min(c.status, 1)) << c.name;
+        EXPECT_TRUE(IsPlainText(result.out + result.err)) << result.out << result.err;
         if (c.status == 0) {
             EXPECT_TRUE(Contains(result.out, c.part)) << c.name << " lacks: " << c.part << "\n" << result.out;
             continue;

@@ -52,6 +52,16 @@ inline bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// What a terminal shows as it is: printable ASCII and line ends, nothing it would act on.
+inline bool IsPlainText(const std::string& text)
+{
+    for (const char c : text) {
+        if ((c < 0x20 || c > 0x7E) && c != '\n')
+            return false;
+    }
+    return true;
+}
+
 // A fresh folder per test, removed afterwards.
 class CScratchTest : public testing::Test {
 protected:
