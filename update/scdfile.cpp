@@ -74,27 +74,23 @@ bool SetAttributesOf(HANDLE file, DWORD attributes) noexcept
     return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
 }
 
-// Clears the read-only attribute; readOnly tells whether there was one to restore.
-long ClearReadOnly(HANDLE file, const wchar_t* path, bool& readOnly, DWORD& attributes) noexcept
+long ClearReadOnly(HANDLE file, const wchar_t* path) noexcept
 {
-    readOnly = false;
     FILE_BASIC_INFO basic = {};
     if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic))) {
         const long hr = utils::HresultFromLastError();
         kInitialize.Error(L"Failed to get attrib for %ls: 0x%08X", path, hr);
         return hr;
     }
-    attributes = basic.FileAttributes;
-    if (!(attributes & FILE_ATTRIBUTE_READONLY)) {
+    if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
         kInitialize.Info(L"%ls not read-only", path);
         return S_OK;
     }
-    if (!SetAttributesOf(file, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    if (!SetAttributesOf(file, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
         const long hr = utils::HresultFromLastError();
         kInitialize.Error(L"Failed to set file attrib for %ls: 0x%08X", path, hr);
         return hr;
     }
-    readOnly = true;
     kInitialize.Info(L"Cleared read-only flag for %ls", path);
     return S_OK;
 }
@@ -163,20 +159,13 @@ long CSCDFile::Initialize(const wchar_t* path, bool encryptOnClose) noexcept
         kInitialize.Error(L"Refused %ls: %ls", path, srLib::DescribeRefusal(refusal));
         return E_ACCESSDENIED;
     }
-    bool readOnly = false;
-    DWORD attributes = 0;
-    const long cleared = ClearReadOnly(checked.GetHandle(), path, readOnly, attributes);
+    const long cleared = ClearReadOnly(checked.GetHandle(), path);
     if (cleared < 0)
         return cleared;
     m_bWritable = true;
     const HANDLE reopened = ReOpenFile(checked.GetHandle(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0);
-    if (reopened == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        // Nothing to read means nothing changed: the attribute goes back as it was.
-        if (readOnly)
-            SetAttributesOf(checked.GetHandle(), attributes);
-        return OpenFailure(path, error);
-    }
+    if (reopened == INVALID_HANDLE_VALUE)
+        return OpenFailure(path, ::GetLastError());
     m_file.Attach(reopened);
     m_bEncryptOnClose = encryptOnClose;
     m_bEncrypted = false;
