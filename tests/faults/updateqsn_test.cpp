@@ -1,7 +1,7 @@
 // UpdateQSN in the real msiexec: the control file in the engine's data folder, the service host,
 // trust verifier and engine stand-ins placed where the registry says the shared runtime lives.
 // A good control file replaces the engine's configurations and is enciphered; control files that
-// are damaged, huge or locked, registry values that are missing or of the wrong kind, and
+// are damaged, huge, locked or linked, registry values that are missing or of the wrong kind, and
 // collaborators that fail never fail the installation: a failure is reported on one installer-log
 // line, the engine's configurations survive a rejected file and the file's content is never lost.
 #include "update/scdcontainer.h"
