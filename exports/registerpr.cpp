@@ -1,10 +1,7 @@
 #include "framework/customaction.h"
-#include "support/coinitialize.h"
 #include "updater/regprcmdlines.h"
 
-#include <comdef.h>
-
-#include <optional>
+#include <objbase.h>
 
 namespace {
 
@@ -22,20 +19,22 @@ const wchar_t kInstallCondition[] = L"$vex_refresh.exe.6C1E93A7_B54F_4E28_9D3A_F
 // an installation: when the deferred registration cannot reach the updater.
 extern "C" UINT __stdcall RegisterPR(MSIHANDLE hInstall)
 {
-    // COM for the duration of the call, left after the action object is gone. An apartment that
-    // cannot be entered registers nothing and does not fail the installation.
-    std::optional<srLib::CCoInitialize> apartment;
-    try {
-        apartment.emplace(srLib::CCoInitialize::eApartmentThreaded);
-    } catch (const _com_error&) {
+    // COM for the duration of the driver call, entered and left without a trace line: this action
+    // reports to the installer log and the updater's debug log, never to the trace. An apartment
+    // that cannot be entered registers nothing and does not fail the installation.
+    if (FAILED(CoInitialize(nullptr)))
         return ERROR_SUCCESS;
-    }
     // Building the action allocates its property store; nothing may unwind into the installer.
+    // The apartment is left while the action object still exists: the updater's objects are
+    // released at the end of each registration, so the object holds no COM reference by then.
     try {
         CRegPRCmdLines action(hInstall, L"SubmissionEnginePatchRelay", kInstallCondition, nullptr);
         InstallToolBox::CCustomAction* actions[] = {&action};
-        return InstallToolBox::RunCustomActions(hInstall, actions, 1, L"SUB_PR_Action");
+        const UINT result = InstallToolBox::RunCustomActions(hInstall, actions, 1, L"SUB_PR_Action");
+        CoUninitialize();
+        return result;
     } catch (...) {
+        CoUninitialize();
         return ERROR_INSTALL_FAILURE;
     }
 }

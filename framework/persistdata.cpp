@@ -19,18 +19,23 @@ const wchar_t kLongCount[] = L"LongProp:Count";
 // Names of 31 characters or more do not fit a record name and are kept through an index.
 const size_t kLongNameLength = 31;
 const DWORD kMaxRecords = RECORD_MAX_FILE_SIZE / (RECORD_HEAD_SIZE + 8);
+const DWORD kTempFolderChars = 261;
 
+// Empty when there is no place for the file: a temporary folder that cannot be read, or one too
+// long for its buffer, would otherwise leave the bare file name below the drive's root.
 std::wstring ResolvePath(const wchar_t* fileName)
 {
     if (GetFileAttributesW(fileName) != INVALID_FILE_ATTRIBUTES)
         return fileName;
-    wchar_t folder[261] = {};
-    GetTempPathW(261, folder);
-    const size_t length = wcslen(folder);
+    wchar_t folder[kTempFolderChars] = {};
+    const DWORD length = GetTempPathW(kTempFolderChars, folder);
+    if (length == 0 || length >= kTempFolderChars)
+        return std::wstring();
     if (length >= 4 && folder[length - 1] == L'\\')
         folder[length - 1] = L'\0';
     wchar_t path[520];
-    srLib::FormatW(path, L"%s\\%s", folder, fileName);
+    if (!srLib::FormatW(path, L"%s\\%s", folder, fileName))
+        return std::wstring();
     return path;
 }
 
@@ -38,6 +43,8 @@ std::wstring ResolvePath(const wchar_t* fileName)
 
 CPersistData::CPersistData(const wchar_t* fileName) : m_strPath(ResolvePath(fileName))
 {
+    if (m_strPath.empty())
+        return;
     m_pStore.reset(new (std::nothrow) CInstoptsDat(0, m_strPath.c_str(), TRUE));
     if (m_pStore)
         m_pStore->EnableWriting();
@@ -68,6 +75,8 @@ BOOL CPersistData::GetDword(const wchar_t* name, DWORD* value)
 int CPersistData::Discard()
 {
     m_pStore.reset();
+    if (m_strPath.empty())
+        return kNothingToDelete;
     return DeleteFileNowOrAtRestart(m_strPath.c_str());
 }
 

@@ -15,7 +15,9 @@ class CInstoptsDat;
 class CPersistData {
 public:
     // fileName is used as it stands when a file or folder of that name exists (relative to the
-    // current folder or absolute); otherwise it names a file in the temporary folder.
+    // current folder or absolute); otherwise it names a file in the temporary folder. A temporary
+    // folder that cannot be read, or is longer than 260 characters, leaves no store and an empty
+    // Path(): the decisions are then not kept, as when the file cannot be written.
     explicit CPersistData(const wchar_t* fileName);
     virtual ~CPersistData();
     CPersistData(const CPersistData&) = delete;

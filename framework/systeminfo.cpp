@@ -2,8 +2,10 @@
 
 #include "framework/debuglog.h"
 #include "framework/regkey.h"
+#include "support/library.h"
 
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 #include <vector>
 
@@ -38,26 +40,20 @@ bool ReadExtendedVersion(OSVERSIONINFOEXW& info)
 }
 #pragma GCC diagnostic pop
 
-class CLibrary {
-public:
-    explicit CLibrary(const wchar_t* name) : m_hModule(LoadLibraryW(name)) {}
-    CLibrary(const CLibrary&) = delete;
-    CLibrary& operator=(const CLibrary&) = delete;
-    ~CLibrary()
-    {
-        if (m_hModule)
-            FreeLibrary(m_hModule);
-    }
-    HMODULE Get() const { return m_hModule; }
-
-    template <class Fn> Fn Find(const char* name) const
-    {
-        return m_hModule ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m_hModule, name))) : nullptr;
-    }
-
-private:
-    HMODULE m_hModule;
-};
+// The system folder's own wtsapi32.dll, by its full path: a bare name would let the host
+// program's folder, which its installer or a user may write, supply the library. The full path
+// needs no search-path support from the loader, so it holds on Windows 7 without the update that
+// brought LOAD_LIBRARY_SEARCH_SYSTEM32; its own dependencies are searched for from there.
+bool LoadSystemLibrary(sr::CLibrary& library, const wchar_t* name)
+{
+    wchar_t path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || length + 1 + wcslen(name) >= MAX_PATH)
+        return false;
+    wcscat(path, L"\\");
+    wcscat(path, name);
+    return library.Load(path);
+}
 
 bool SuiteIncludesTerminalServer()
 {
@@ -113,13 +109,13 @@ bool InActiveSession(const CSystemInfo::Facts& facts)
 {
     if (!(facts.dwPlatformFlags & CSystemInfo::kNT) || !facts.bTerminalServices)
         return true;
-    const CLibrary wtsapi(L"wtsapi32.dll");
-    if (!wtsapi.Get())
+    sr::CLibrary wtsapi;
+    if (!LoadSystemLibrary(wtsapi, L"wtsapi32.dll"))
         return true;
     using QueryFn = BOOL(WINAPI*)(HANDLE, DWORD, int, LPSTR*, DWORD*);
     using FreeFn = void(WINAPI*)(PVOID);
-    const auto query = wtsapi.Find<QueryFn>("WTSQuerySessionInformationA");
-    const auto release = wtsapi.Find<FreeFn>("WTSFreeMemory");
+    const auto query = wtsapi.Export<QueryFn>("WTSQuerySessionInformationA");
+    const auto release = wtsapi.Export<FreeFn>("WTSFreeMemory");
     if (!query || !release)
         return false;
 

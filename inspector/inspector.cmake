@@ -45,6 +45,6 @@ function(submca_add_inspector core_target)
     if(WIN32)
         # wmain: the arguments arrive as UTF-16 whatever the console's code page. Like the
         # module, the program drops unused code and its symbols and has no link time stamp.
-        target_link_options(submca-inspect PRIVATE -municode -Wl,--gc-sections -Wl,--no-insert-timestamp -s)
+        target_link_options(submca-inspect PRIVATE -municode -Wl,--gc-sections -s)
     endif()
 endfunction()

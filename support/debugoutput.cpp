@@ -118,8 +118,12 @@ void CDebugOutput::OutputString(const wchar_t* line) noexcept
     WriteFile(m_file.Get(), line, static_cast<DWORD>(wcslen(line) * sizeof(wchar_t)), &written, nullptr);
 }
 
+// Without a directory (none given and the host's path unreadable) there is no log file: the
+// name alone would land below the drive's root.
 bool CDebugOutput::BuildLogFileName(std::wstring& path) const
 {
+    if (m_strDirectory.empty())
+        return false;
     path = m_strDirectory;
     RemoveTrailing(path, L"\\");
     return AppendFormat(path, L"\\%s", m_strModuleName.c_str()) &&

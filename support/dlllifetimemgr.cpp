@@ -197,12 +197,9 @@ KRVRESULT CDLLLifetimeMgrLocal::addModule(const wchar_t* path, bool trustCheck, 
                                           CKrvModuleInfo*& moduleInfo) noexcept
 {
     if (trustCheck) {
-        // As in the trusted loader's check, a missing file is not found rather than untrusted, and
-        // the verifier is not asked about it.
-        if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
-            return KRV_E_FILENOTFOUND;
-        if (!performTrustCheck(path, trustOption))
-            return KRV_E_NOTTRUSTED;
+        const KRVRESULT checked = performTrustCheck(path, trustOption);
+        if (KrvFailed(checked))
+            return checked;
     }
     sr::CLibrary library;
     if (!library.Load(path))
@@ -270,7 +267,9 @@ KRVRESULT CDLLLifetimeMgrLocal::createObject(CKrvModuleInfo* moduleInfo, const K
     return result;
 }
 
-bool CDLLLifetimeMgrLocal::performTrustCheck(const wchar_t* path, bool trustOption) noexcept
+// The trusted loader's order: the verifier is prepared first, then a missing file is not found
+// rather than untrusted, and the verifier is not asked about it.
+KRVRESULT CDLLLifetimeMgrLocal::performTrustCheck(const wchar_t* path, bool trustOption) noexcept
 {
     srLib::CCriticalSectionLock lock(m_verifierLock);
     const KRVRESULT prepared = m_verifier.Prepare();
@@ -278,14 +277,16 @@ bool CDLLLifetimeMgrLocal::performTrustCheck(const wchar_t* path, bool trustOpti
         TraceError(L"bool __thiscall srKrv::CDLLLifetimeMgrLocal::performTrustCheck(const wchar_t *,bool) throw() : "
                    L"m_VerifyTrust.Prepare() == 0x%08X",
                    prepared);
-        return false;
+        return KRV_E_NOTTRUSTED;
     }
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+        return KRV_E_FILENOTFOUND;
     if (m_verifier.VerifyFile(path, trustOption) == srVerifyTrust::eVerifyError) {
         TraceError(L"bool __thiscall srKrv::CDLLLifetimeMgrLocal::performTrustCheck(const wchar_t *,bool) throw() : "
                    L"m_pVerifyTrustBase->VerifyFile() == srVerifyTrust::eVerifyError");
-        return false;
+        return KRV_E_NOTTRUSTED;
     }
-    return true;
+    return KRV_S_OK;
 }
 
 // The caller holds the table lock.

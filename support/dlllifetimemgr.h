@@ -91,7 +91,9 @@ private:
                                CKrvModuleInfo*& moduleInfo) noexcept;
     KRVRESULT createObject(CKrvModuleInfo* moduleInfo, const KRVGUID& objectId, const KRVGUID& interfaceId,
                            sr::IModuleLifetimeMgr* owner, void** object) noexcept;
-    bool performTrustCheck(const wchar_t* path, bool trustOption) noexcept;
+    // KRV_E_FILENOTFOUND for a missing file, KRV_E_NOTTRUSTED when the verifier cannot be
+    // prepared or rejects the file.
+    KRVRESULT performTrustCheck(const wchar_t* path, bool trustOption) noexcept;
     CKrvModuleInfo* findModule(HINSTANCE module) noexcept;
 
     std::map<HINSTANCE, std::unique_ptr<CKrvModuleInfo>> m_modules;

@@ -39,12 +39,3 @@ private:
 void TraceCaught(const wchar_t* signature, const CExceptionInfo& info) noexcept;
 
 } // namespace srLib
-
-#define SRLIB_WIDEN_(text) L##text
-#define SRLIB_WIDEN(text) SRLIB_WIDEN_(text)
-#define SRLIB_STRINGIZE_(token) #token
-#define SRLIB_STRINGIZE(token) SRLIB_STRINGIZE_(token)
-
-// A catch-site location for functions whose location no caller depends on: the qualified name
-// and the source line, "srLib::CRegistry::GetString(212)".
-#define SRLIB_CATCH_LOCATION(qualifiedName) qualifiedName L"(" SRLIB_WIDEN(SRLIB_STRINGIZE(__LINE__)) L")"

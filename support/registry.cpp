@@ -39,7 +39,7 @@ const wchar_t kBinaryNoMemory[] = L"CRegistry::GetBinary() : Memory.NewAlloc() =
 const wchar_t kObjectNotString[] = SRLIB_CSTRING_GETSTRING L" : dwType != REG_SZ\n";
 const wchar_t kObjectMisshapen[] = SRLIB_CSTRING_GETSTRING L" : dwSize % sizeof(TCHAR) != 0\n";
 const wchar_t kObjectQueryFailed[] = SRLIB_CSTRING_GETSTRING L" : RegQueryValueEx() != ERROR_SUCCESS, 0x%08X\n";
-const CCatchSite kGetStringObjectSite = {SRLIB_CSTRING_GETSTRING, SRLIB_CATCH_LOCATION(L"srLib::CRegistry::GetString")};
+const CCatchSite kGetStringObjectSite = {SRLIB_CSTRING_GETSTRING, L"srLib::CRegistry::GetString(42)"};
 #undef SRLIB_CSTRING_GETSTRING
 
 const wchar_t kAssignNull[] =

@@ -2,6 +2,7 @@
 
 #include "support/memoryimpl.h"
 #include "support/krvref.h"
+#include "support/ownfile.h"
 #include "update/lasterror.h"
 #include "service/tracesite.h"
 
@@ -63,19 +64,42 @@ bool MakeKey(uint8_t* key) noexcept
     return source.Fill(key, scd::SCD_KEY_SIZE);
 }
 
-long ClearReadOnly(const wchar_t* path, DWORD attributes) noexcept
+// Attributes go through the handle whose file was checked, whatever the path names by now. Zero
+// times in the record leave the file's times as they are, and zero attributes would too: a file
+// left with none gets the normal attribute.
+bool SetAttributesOf(HANDLE file, DWORD attributes) noexcept
 {
-    if (!(attributes & FILE_ATTRIBUTE_READONLY)) {
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+long ClearReadOnly(HANDLE file, const wchar_t* path) noexcept
+{
+    FILE_BASIC_INFO basic = {};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic))) {
+        const long hr = utils::HresultFromLastError();
+        kInitialize.Error(L"Failed to get attrib for %ls: 0x%08X", path, hr);
+        return hr;
+    }
+    if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
         kInitialize.Info(L"%ls not read-only", path);
         return S_OK;
     }
-    if (!SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    if (!SetAttributesOf(file, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
         const long hr = utils::HresultFromLastError();
         kInitialize.Error(L"Failed to set file attrib for %ls: 0x%08X", path, hr);
         return hr;
     }
     kInitialize.Info(L"Cleared read-only flag for %ls", path);
     return S_OK;
+}
+
+long OpenFailure(const wchar_t* path, DWORD error) noexcept
+{
+    const long hr = HresultFromError(error);
+    kInitialize.Error(L"Failed to open %ls - 0x%08X (%d)", path, hr, static_cast<int>(error));
+    return hr;
 }
 
 // The result of a failed read from the code the file object stored.
@@ -116,23 +140,33 @@ long CSCDFile::Initialize(const wchar_t* path, bool encryptOnClose) noexcept
         kInitialize.Error(L"no file name");
         return E_INVALIDARG;
     }
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
         const long hr = utils::HresultFromLastError();
         kInitialize.Error(L"Failed to get attrib for %ls: 0x%08X", path, hr);
         return hr;
     }
-    const long cleared = ClearReadOnly(path, attributes);
+    // The file is looked at through a handle that reads and writes no data: attribute access is
+    // granted on a read-only file and takes no part in sharing, and a named pipe at the path may
+    // only identify SYSTEM, not act as it. Only a plain file of its own is changed at all; reading
+    // and writing then reopen that very file, whatever the path names by then.
+    srLib::CFile checked;
+    if (!checked.Open(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr))
+        return OpenFailure(path, checked.GetLastError());
+    const srLib::EFileRefusal refusal = srLib::CheckOwnFile(checked.GetHandle(), path);
+    if (refusal != srLib::EFileRefusal::eNone) {
+        kInitialize.Error(L"Refused %ls: %ls", path, srLib::DescribeRefusal(refusal));
+        return E_ACCESSDENIED;
+    }
+    const long cleared = ClearReadOnly(checked.GetHandle(), path);
     if (cleared < 0)
         return cleared;
     m_bWritable = true;
-    if (!m_file.Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {
-        // The code the file object kept is the last error of the failed open, whatever its own
-        // trace line did to the thread's.
-        const long hr = HresultFromError(m_file.GetLastError());
-        kInitialize.Error(L"Failed to open %ls - 0x%08X (%d)", path, hr, m_file.GetLastError());
-        return hr;
-    }
+    const HANDLE reopened = ReOpenFile(checked.GetHandle(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0);
+    if (reopened == INVALID_HANDLE_VALUE)
+        return OpenFailure(path, ::GetLastError());
+    m_file.Attach(reopened);
     m_bEncryptOnClose = encryptOnClose;
     m_bEncrypted = false;
     return ReadHeader(path);

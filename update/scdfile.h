@@ -23,8 +23,10 @@ public:
     CSCDFile& operator=(const CSCDFile&) = delete;
     ~CSCDFile();
 
-    // Clears the read-only attribute first (it is not restored). A header that cannot be read
-    // whole is no failure: the file then counts as plain.
+    // Refuses with E_ACCESSDENIED, before anything about the file changes, a file that is not a
+    // plain file of its own (see srLib::CheckOwnFile). Otherwise clears the read-only attribute
+    // (it is not restored). A header that cannot be read whole is no failure: the file then
+    // counts as plain.
     long Initialize(const wchar_t* path, bool encryptOnClose) noexcept;
     // A new memory block whose reference passes to the caller (releasing the one memory held
     // before): a plain file's bytes and one zero byte, or an enciphered file's stored content.

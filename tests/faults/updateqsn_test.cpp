@@ -1,7 +1,7 @@
 // UpdateQSN in the real msiexec: the control file in the engine's data folder, the service host,
 // trust verifier and engine stand-ins placed where the registry says the shared runtime lives.
 // A good control file replaces the engine's configurations and is enciphered; control files that
-// are damaged, huge or locked, registry values that are missing or of the wrong kind, and
+// are damaged, huge, locked or linked, registry values that are missing or of the wrong kind, and
 // collaborators that fail never fail the installation: a failure is reported on one installer-log
 // line, the engine's configurations survive a rejected file and the file's content is never lost.
 #include "update/scdcontainer.h"
@@ -223,7 +223,8 @@ public:
         SetString(kInstalledAppsKey, L"ORBSubmissionEngine", m_engineFolder);
         MoveFileW(Verifier(L".aside").c_str(), Verifier(L".dll").c_str());
         RemoveDirectoryW(ControlFile().c_str());
-        SetFileAttributesW(ControlFile().c_str(), FILE_ATTRIBUTE_NORMAL);
+        // A control file linked to another file goes: the next one is a file of its own.
+        DeleteFileIfAny(ControlFile());
         WriteFileBytes(ControlFile(), kGoodFile);
     }
 
@@ -342,6 +343,16 @@ TEST_F(UpdateQSNTest, EveryFaultKeepsWhatItShould)
         m_held = CreateFileW(ControlFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     };
     const Plant noFile = [this] { DeleteFileIfAny(ControlFile()); };
+    // A file that SYSTEM must not rewrite, read-only and good enough to be taken, hard-linked as
+    // the control file by someone who may write the data folder.
+    const Plant linked = [this] {
+        const std::wstring victim = m_dataFolder + L"-victim.xml";
+        DeleteFileIfAny(victim);
+        WriteFileBytes(victim, kGoodFile);
+        SetFileAttributesW(victim.c_str(), FILE_ATTRIBUTE_READONLY);
+        DeleteFileIfAny(ControlFile());
+        CreateHardLinkW(ControlFile().c_str(), victim.c_str(), nullptr);
+    };
     const Plant folder = [this] {
         DeleteFileIfAny(ControlFile());
         CreateDirectoryW(ControlFile().c_str(), nullptr);
@@ -405,6 +416,8 @@ TEST_F(UpdateQSNTest, EveryFaultKeepsWhatItShould)
         {"a body cut short", sealed([](Bytes& f) { f.resize(f.size() - 3); }), any, kRejected, K, R},
         {"a damaged last block", sealed([](Bytes& f) { f[f.size() - 1] ^= 0xFF; }), any, kRejected, K, R},
         {"held open without write sharing", held, Failed("0x80070020"), kRejected, K, R},
+        // Not a file of its own: refused before anything about it changes, read-only included.
+        {"a hard link to a read-only file", linked, Failed("0x80070005"), kRejected, K, R},
         // The file and its folder are looked for before the engine is stopped.
         {"no control file", noFile, Failed("0x80070002"), kEarlier, K, N},
         {"a folder named SCD.xml", folder, Failed("0x80070002"), kEarlier, K, N},
@@ -473,7 +486,9 @@ TEST_F(UpdateQSNTest, EveryFaultKeepsWhatItShould)
         SCOPED_TRACE(c.what);
         Reset();
         c.plant();
-        const bool existed = GetFileAttributesW(ControlFile().c_str()) != INVALID_FILE_ATTRIBUTES;
+        const DWORD attributesBefore = GetFileAttributesW(ControlFile().c_str());
+        const bool existed = attributesBefore != INVALID_FILE_ATTRIBUTES;
+        const bool readOnlyBefore = existed && (attributesBefore & FILE_ATTRIBUTE_READONLY);
         const Bytes before = ReadFileBytes(ControlFile());
         const auto dataFolder = GetRaw(kInstalledAppsKey, L"ORBSubmissionEngineData");
         const InstallerRun run = m_runs.Run();
@@ -491,7 +506,9 @@ TEST_F(UpdateQSNTest, EveryFaultKeepsWhatItShould)
         EXPECT_EQ(c.state, Summary(EngineState()));
         const DWORD attributes = GetFileAttributesW(ControlFile().c_str());
         EXPECT_EQ(existed, attributes != INVALID_FILE_ATTRIBUTES);
-        EXPECT_TRUE(attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY));
+        // A file the update took stays without its read-only attribute; one it left keeps it.
+        EXPECT_EQ(readOnlyBefore && !c.enciphered,
+                  attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0);
         if (c.enciphered)
             ExpectEncipheredOriginal(before);
         else

@@ -1,13 +1,16 @@
+#include "framework/customaction.h"
 #include "framework/instoptsdat.h"
 #include "framework/persistdata.h"
 #include "framework/pendingrename.h"
 
 #include "tests/common/files.h"
+#include "tests/common/process.h"
 #include "tests/common/registry.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -112,6 +115,79 @@ TEST_F(StoreFileTest, PropertyFileKeepsLongNames)
     EXPECT_TRUE(CPropertyData(0).GetProperty(longName.c_str(), buffer, 64, FALSE));
     EXPECT_EQ(std::wstring(L"second"), buffer);
     EXPECT_FALSE(CPropertyData(0).GetProperty(std::wstring(35, L'Z').c_str(), buffer, 64, FALSE));
+}
+
+// Counts the calls of the removal-side scheduling operation, which a driver on handle 0 runs.
+class CSchedulingAction : public CCustomAction {
+public:
+    CSchedulingAction() : CCustomAction(0, L"Scheduling", nullptr, nullptr) {}
+    BOOL InstallScheduling() override { return TRUE; }
+    BOOL InstallDeferred() override { return TRUE; }
+    BOOL InstallRollback() override { return TRUE; }
+    BOOL InstallCommit() override { return TRUE; }
+    BOOL UninstallScheduling() override { return ++m_nCalls > 0; }
+    BOOL UninstallDeferred() override { return TRUE; }
+    BOOL UninstallRollback() override { return TRUE; }
+    BOOL UninstallCommit() override { return TRUE; }
+    int m_nCalls = 0;
+};
+
+// A temporary folder of 300 characters does not fit the store's buffer: there is no store, so
+// nothing lands below the drive's root, and the driver runs its action as with a data file it
+// cannot write (its decisions are simply not kept).
+TEST_F(StoreFileTest, TemporaryFolderLongerThanAPathKeepsNoFile)
+{
+    // Two levels: one name may not exceed 255 characters.
+    const std::wstring outer = L"\\\\?\\" + m_folder + L"\\" + std::wstring(150, L'o');
+    ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr)) << GetLastError();
+    std::wstring longTemp = outer.substr(4) + L"\\";
+    longTemp.append(300 - longTemp.size(), L't');
+    const std::wstring extended = L"\\\\?\\" + longTemp;
+    ASSERT_TRUE(CreateDirectoryW(extended.c_str(), nullptr)) << GetLastError();
+    wchar_t atRoot[MAX_PATH];
+    ASSERT_NE(0u, GetFullPathNameW(L"\\SUB_PR_Action.dat", MAX_PATH, atRoot, nullptr));
+    const struct {
+        const char* what;
+        std::function<void()> run;
+    } cases[] = {
+        {"the store",
+         [] {
+             CPersistData store(L"SUB_PR_Action.dat");
+             EXPECT_TRUE(store.Path().empty());
+             EXPECT_FALSE(store.SetDword(L"Install", 1));
+             EXPECT_EQ(kNothingToDelete, store.Discard());
+         }},
+        {"the driver",
+         [] {
+             CSchedulingAction action;
+             CCustomAction* actions[] = {&action};
+             EXPECT_EQ(static_cast<UINT>(ERROR_SUCCESS), RunCustomActions(0, actions, 1, L"SUB_PR_Action"));
+             EXPECT_EQ(1, action.m_nCalls);
+         }},
+    };
+    const wchar_t* const variables[] = {L"TMP", L"TEMP"};
+    std::vector<std::wstring> saved;
+    for (const wchar_t* variable : variables) {
+        wchar_t value[1024] = {};
+        saved.push_back(GetEnvironmentVariableW(variable, value, 1024) ? value : L"");
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const wchar_t* variable : variables)
+            SetEnvironmentVariableW(variable, longTemp.c_str());
+        c.run();
+        for (size_t i = 0; i < saved.size(); ++i)
+            SetEnvironmentVariableW(variables[i], saved[i].empty() ? nullptr : saved[i].c_str());
+        EXPECT_FALSE(FileExists(atRoot)) << Narrow(atRoot);
+        DeleteFileIfAny(atRoot);
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW((extended + L"\\*.dat").c_str(), &found);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "a file in the folder it could not name";
+        if (search != INVALID_HANDLE_VALUE)
+            FindClose(search);
+    }
+    EXPECT_TRUE(RemoveDirectoryW(extended.c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(outer.c_str()));
 }
 
 } // namespace

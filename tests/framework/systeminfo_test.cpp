@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,41 @@ TEST(SystemInfo, ReportNamesTheFactsInOrder)
                   "Current User is Administrator", "OS Info: NT 5.2 (2010)", "NT Server", "Service Pack: 0.1",
                   "Terminal Services are installed", "OS Info: 9x 4.10 (1002)"}),
               std::vector<std::string>(lines.begin() + 1, lines.end()));
+}
+
+// Gathers the facts in a process of its own (they are gathered once per process).
+TEST(SystemInfoChild, DISABLED_GathersTheFacts)
+{
+    std::printf("terminal services: %d\n", CSystemInfo().Get().bTerminalServices ? 1 : 0);
+}
+
+// A wtsapi32.dll in the host program's folder is not the system's: the session query loads the
+// system folder's own, so the planted one never runs.
+TEST(SystemInfo, SessionQueryIgnoresALibraryBesideTheHostProgram)
+{
+    const std::wstring folder = MakeScratchFolder(L"planted host");
+    wchar_t self[MAX_PATH];
+    ASSERT_LT(GetModuleFileNameW(nullptr, self, MAX_PATH), static_cast<DWORD>(MAX_PATH));
+    const std::wstring host = folder + L"\\host.exe";
+    const std::wstring mark = folder + L"\\wtsapi32-loaded.txt";
+    ASSERT_TRUE(CopyFileW(self, host.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(SUBMCA_PLANTED_WTSAPI32, (folder + L"\\wtsapi32.dll").c_str(), FALSE));
+    DeleteFileIfAny(mark);
+    // Wine would take its own wtsapi32 even for a file of that name in the program's folder; for
+    // this one program it prefers the file, as Windows loads whatever file it finds (Windows has
+    // no such key).
+    const wchar_t overrides[] = L"Software\\Wine\\AppDefaults\\host.exe\\DllOverrides";
+    const wchar_t preferFile[] = L"native,builtin";
+    RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"wtsapi32", REG_SZ, preferFile, sizeof(preferFile));
+    const ProcessResult run = RunProcess(
+        L"\"" + host + L"\" --gtest_also_run_disabled_tests --gtest_filter=SystemInfoChild.DISABLED_GathersTheFacts",
+        60000);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\host.exe");
+    ASSERT_NE(std::string::npos, run.output.find("terminal services: 1"))
+        << "the session is queried only where Terminal Services are installed\n"
+        << run.output;
+    EXPECT_FALSE(FileExists(mark)) << "the planted wtsapi32.dll was loaded";
+    RemoveTree(folder);
 }
 
 } // namespace

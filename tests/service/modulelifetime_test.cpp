@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <thread>
@@ -294,6 +295,49 @@ TEST_F(ModuleLifetimeTest, CollectionWaitingForTheTableLeavesACreationThatBeganM
     m_manager.reset();
     for (const HANDLE event : {g_hClockReached, g_hClockReleased})
         CloseHandle(event);
+}
+
+// The trusted loader's order: the verifier is prepared before the file is looked for, so a missing
+// engine shows the preparation and no verdict, and a verifier that cannot be prepared refuses
+// even a missing file.
+TEST_F(ModuleLifetimeTest, TrustCheckPreparesTheVerifierBeforeLookingForTheFile)
+{
+    servicetest::CSharedRuntime runtime;
+    const std::wstring missing = runtime.EngineDirectory() + L"\\absent.dll";
+    const struct {
+        const char* what;
+        std::wstring path;
+        const wchar_t* switchName;
+        const wchar_t* switchValue;
+        KRVRESULT result;
+        std::string journalLine;
+    } cases[] = {
+        {"a missing engine", missing, nullptr, nullptr, KRV_E_FILENOTFOUND,
+         "IVerifyTrustBase.Initialize() -> 0x00010000"},
+        {"a missing engine, the verifier not starting", missing, L"FailCall", L"ICachedVerifyTrust.Initialize",
+         KRV_E_NOTTRUSTED, "ICachedVerifyTrust.Initialize() -> 0x8001FFFF"},
+        {"an untrusted engine", runtime.EnginePath(), L"RefuseFile", L"vexcore.dll", KRV_E_NOTTRUSTED,
+         "IVerifyTrustBase.VerifyFile(\"" + Narrow(runtime.EnginePath()) + "\", true) -> eVerifyError"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        servicetest::CSharedRuntime::ClearSwitches();
+        if (c.switchName)
+            servicetest::CSharedRuntime::SetSwitch(L"srVrTrst", c.switchName, c.switchValue);
+        DeleteFileW((runtime.Directory() + L"\\srvrtrst-journal.txt").c_str());
+        CDLLLifetimeMgrLocal manager;
+        void* object = nullptr;
+        EXPECT_EQ(c.result, manager.CreateObject(c.path.c_str(), clfs::svc::IID_ConfigManager,
+                                                 clfs::svc::IID_ConfigManager, true, true, nullptr, &object));
+        EXPECT_EQ(nullptr, object);
+        const std::vector<std::string> journal = runtime.TrustJournal();
+        EXPECT_NE(journal.end(), std::find(journal.begin(), journal.end(), c.journalLine));
+        const bool verdict = std::any_of(journal.begin(), journal.end(), [](const std::string& line) {
+            return line.find("VerifyFile") != std::string::npos;
+        });
+        EXPECT_EQ(c.path != missing, verdict) << "a missing file is never handed to the verifier";
+    }
+    servicetest::CSharedRuntime::ClearSwitches();
 }
 
 // The module's own manager, as the update action reaches the engine: asks the verifier with the

@@ -2,6 +2,7 @@
 
 #include "tests/common/process.h"
 #include "tests/common/registry.h"
+#include "tests/common/tracecapture.h"
 #include "tests/support/allocation.h"
 
 #include <gtest/gtest.h>
@@ -56,11 +57,16 @@ TEST(Registry, OutOfMemoryBadRootAndClosingKeepTheLastError)
     ASSERT_TRUE(reg.Open(HKEY_LOCAL_MACHINE, kKey, KEY_ALL_ACCESS, TRUE));
     SetString(kKey, L"long", L"a value longer than the string's own small buffer");
     std::wstring text = L"before";
+    supporttest::CTraceCapture capture;
     supporttest::FailAllocationAfter(0);
     EXPECT_FALSE(reg.GetString(L"long", text));
     EXPECT_EQ(ERROR_OUTOFMEMORY, reg.GetLastError());
     EXPECT_EQ(L"before", text);
     supporttest::DisarmAllocationFailure();
+    EXPECT_EQ("Error : int __thiscall srLib::CRegistry::GetString(const wchar_t *,class ATL::CStringT<wchar_t,class "
+              "ATL::StrTraitATL<wchar_t,class ATL::ChTraitsCRT<wchar_t> > > &) throw() : CCCATCH : std::bad_alloc, "
+              "std::bad_alloc\n",
+              capture.Take());
     {
         CRegistry owner;
         EXPECT_FALSE(owner.Open(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234)), L"Sub", KEY_READ, TRUE));

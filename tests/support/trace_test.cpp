@@ -43,6 +43,21 @@ TEST(DebugOutput, TracingLeavesTheThreadsLastErrorAsItWas)
     EXPECT_NE(std::string::npos, capture.Take().find("is opened by this line"));
 }
 
+// A trace whose directory stayed empty (the host program's path could not be read) writes no log
+// file: the bare name would otherwise land below the drive's root.
+TEST(DebugOutput, NoDirectoryMeansNoLogFile)
+{
+    srLib::CDebugOutput output(L"submca-nodirectory");
+    output.SetLevel(srLib::CDebugOutput::eInformation);
+    output.SetOutputToFile(1);
+    wchar_t atRoot[MAX_PATH];
+    ASSERT_NE(0u, GetFullPathNameW(L"\\submca-nodirectory.log", MAX_PATH, atRoot, nullptr));
+    DeleteFileIfAny(atRoot);
+    output.OutputString(L"a line\r\n");
+    EXPECT_FALSE(FileExists(atRoot)) << Narrow(atRoot);
+    DeleteFileIfAny(atRoot);
+}
+
 // The module's trace reads its options once per process: the cases below run this one alone in a
 // process of its own.
 TEST(TraceChild, DISABLED_TracesThreeLevels)
