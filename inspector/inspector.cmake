@@ -3,6 +3,19 @@
 # target that provides the byte-level core (SUBMCA_CORE_SOURCES).
 get_filename_component(SUBMCA_INSPECTOR_DIR "${CMAKE_CURRENT_LIST_DIR}" ABSOLUTE)
 
+# The log command's reading and analysis, also built on their own by the benchmark and the fuzzer.
+set(SUBMCA_LOG_SOURCES
+    ${SUBMCA_INSPECTOR_DIR}/logreader.cpp
+    ${SUBMCA_INSPECTOR_DIR}/loganalysis.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logcalls.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logforms.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logmeaning.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logscript.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logsession.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logverdict.cpp
+    ${SUBMCA_INSPECTOR_DIR}/text.cpp
+)
+
 # Defines submca_inspect_lib (everything but the entry point, for the tests) and the
 # executable submca-inspect, both linked to core_target.
 function(submca_add_inspector core_target)
@@ -16,13 +29,10 @@ function(submca_add_inspector core_target)
         ${dir}/checkcommand.cpp
         ${dir}/commands.cpp
         ${dir}/logcommand.cpp
-        ${dir}/loganalysis.cpp
-        ${dir}/logmeaning.cpp
-        ${dir}/logreader.cpp
+        ${SUBMCA_LOG_SOURCES}
         ${dir}/recordmeaning.cpp
         ${dir}/recordscommand.cpp
         ${dir}/scdcommand.cpp
-        ${dir}/text.cpp
         ${dir}/xmlreader.cpp
         ${platform_source}
     )
