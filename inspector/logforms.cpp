@@ -1,5 +1,6 @@
 #include "logforms.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -60,6 +61,19 @@ bool RollbackLine(const std::string& body, size_t at, SInstallerLine&)
 {
     const size_t colon = body.find(": ", at);
     return colon != std::string::npos && colon - at <= 12 && StartsWith(body, colon + 2, "Rollback.");
+}
+
+bool NameLine(const std::string& body, size_t at, SInstallerLine& line)
+{
+    line.name = body.substr(at);
+    return !line.name.empty();
+}
+
+bool ScriptHeaderLine(const std::string& body, size_t at, SInstallerLine& line)
+{
+    const std::string type = OpField(body, at, "ScriptType=");
+    line.number = type.empty() ? -1 : std::strtol(type.c_str(), nullptr, 10);
+    return true;
 }
 
 bool SkippedLine(const std::string& body, size_t at, SInstallerLine& line)
@@ -195,10 +209,12 @@ const struct {
 } FORMS[] = {
     {"=== Verbose logging started", EForm::SessionStart, AnyLine},
     {"=== Logging started", EForm::SessionStart, AnyLine},
+    {"Doing action: ", EForm::DoingAction, NameLine},
     {"Action start ", EForm::ActionStart, ActionLine},
     {"Action ended ", EForm::ActionEnded, ActionLine},
     {"Action ", EForm::RollbackStart, RollbackLine},
     {"Skipping action: ", EForm::Skipped, SkippedLine},
+    {"Executing op: Header(", EForm::ScriptHeader, ScriptHeaderLine},
     {"Executing op: ActionStart(Name=", EForm::ScriptActionStart, ScriptActionStartLine},
     {"Executing op: CustomActionSchedule(Action=", EForm::ScriptSchedule, ScriptCustomActionLine},
     {"Executing op: CustomActionRollback(Action=", EForm::ScriptRollback, ScriptCustomActionLine},
@@ -219,16 +235,27 @@ const struct {
     {"PROPERTY CHANGE: Modifying ", EForm::Property, PropertyChangeLine},
 };
 
-// The length of Windows' prefix "MSI (s) (F4:A8) [10:00:00:001]: ", 0 without one.
-size_t WindowsPrefix(const std::string& line, char& side)
+// Where the line's text starts after the blanks and Windows' prefix "MSI (s) (F4:A8)
+// [10:00:00:001]: " (without the time in Windows Installer 2.0's logs).
+size_t TextStart(const std::string& line, char& side)
 {
-    if (line.size() < 8 || line.compare(0, 5, "MSI (") != 0 || line[6] != ')')
-        return 0;
-    const size_t end = line.find("]: ", 7);
-    if (end == std::string::npos || end > 64)
-        return 0;
-    side = line[5];
-    return end + 3;
+    const size_t start = std::min(line.find_first_not_of(" \t"), line.size());
+    if (line.compare(start, 5, "MSI (") != 0 || line.compare(start + 6, 3, ") (") != 0)
+        return start;
+    const size_t threads = line.find(')', start + 9);
+    if (threads == std::string::npos || threads > start + 24)
+        return start;
+    size_t end = threads + 1;
+    if (line.compare(end, 2, " [") == 0) {
+        end = line.find(']', end);
+        if (end == std::string::npos || end > start + 64)
+            return start;
+        ++end;
+    }
+    if (line.compare(end, 2, ": ") != 0)
+        return start;
+    side = line[start + 5];
+    return end + 2;
 }
 
 } // namespace
@@ -242,7 +269,7 @@ SInstallerLine ReadInstallerLine(const std::string& line)
         read.text = line.substr(krvl);
         return read;
     }
-    const size_t at = WindowsPrefix(line, read.side);
+    const size_t at = TextStart(line, read.side);
     read.at = at;
     for (const auto& form : FORMS) {
         if (!StartsWith(line, at, form.pszStart))

@@ -11,10 +11,12 @@ namespace inspector {
 enum class EForm {
     None,               // any other line
     SessionStart,       // "=== Verbose logging started: ..." or "=== Logging started: ..."
+    DoingAction,        // "Doing action: NAME": Windows names an action before its remote call and its start
     ActionStart,        // "Action start 10:00:00: NAME."
     ActionEnded,        // "Action ended 10:00:00: NAME. Return value N."
     RollbackStart,      // "Action 10:00:00: Rollback. Rolling back action:"
     Skipped,            // "Skipping action: NAME (condition is false)"
+    ScriptHeader,       // "Executing op: Header(...,ScriptType=N,...)": 1 installation, 2 rollback
     ScriptActionStart,  // "Executing op: ActionStart(Name=NAME,...)"
     ScriptSchedule,     // "Executing op: CustomActionSchedule(Action=NAME,ActionType=N,...,Target=T,...)"
     ScriptRollback,     // "Executing op: CustomActionRollback(...)", the same fields
@@ -47,13 +49,15 @@ struct SInstallerLine {
     std::string text;   // a module line from its "KRVL" on; a property's value
 };
 
-// What one line of a verbose installer log is. Costs a few comparisons at the line's start and
-// one scan for "KRVL".
+// What one line of a verbose installer log is, indented or not. Costs a few comparisons at the
+// line's start and one scan for "KRVL".
 SInstallerLine ReadInstallerLine(const std::string& line);
 
 // The installer's action types: the bits that queue a script action for the rollback or the
 // commit instead of running it.
 constexpr long ACTION_TYPE_ROLLBACK = 0x100;
 constexpr long ACTION_TYPE_COMMIT = 0x200;
+// The script type of the rollback script.
+constexpr long SCRIPT_TYPE_ROLLBACK = 2;
 
 } // namespace inspector

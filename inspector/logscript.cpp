@@ -21,12 +21,16 @@ void CScript::RunnerEnded()
         m_mode = EMode::Outside;
 }
 
-CScript::SStep CScript::Operation(const SInstallerLine& line, bool runnerOpen)
+CScript::SStep CScript::Operation(const SInstallerLine& line, bool afterFailure)
 {
-    if (!runnerOpen && m_mode != EMode::Rollback)
-        m_mode = EMode::Rollback;
+    if (m_mode == EMode::Outside)
+        m_mode = afterFailure ? EMode::Rollback : EMode::Forward;
     SStep step;
     switch (line.form) {
+    case EForm::ScriptHeader:
+        if (line.number == SCRIPT_TYPE_ROLLBACK)
+            m_mode = EMode::Rollback;
+        return step;
     case EForm::ScriptActionStart:
         m_action = line.name;
         return step;

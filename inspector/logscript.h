@@ -35,9 +35,10 @@ public:
     // "Action 10:00:00: Rollback."
     void RollbackStarted() { m_mode = EMode::Rollback; }
 
-    // An "Executing op: ..." line; runnerOpen: inside an action that runs the script. Operations
-    // outside such an action belong to the rollback script.
-    SStep Operation(const SInstallerLine& line, bool runnerOpen);
+    // An "Executing op: ..." line. Operations outside the actions that run the script belong to
+    // the rollback script when an action has failed or was cancelled, else to a script whose
+    // start the log does not hold (an excerpt).
+    SStep Operation(const SInstallerLine& line, bool afterFailure);
     // A remote call of the export with no operation of its own: a commit action after End, named
     // by the queue of commit actions.
     SStep RemoteCall(const std::string& exportName);

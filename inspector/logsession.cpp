@@ -77,10 +77,16 @@ void CLogSession::Add(const std::string& raw, const SInstallerLine& line)
     if (line.side != 0)
         windows = true;
     switch (line.form) {
+    case EForm::DoingAction:
+        m_doing = line.name;
+        m_pendingCall = -1;
+        break;
     case EForm::ActionStart:
         StartAction(line.name);
         break;
     case EForm::ActionEnded:
+        if (line.number == 3 && wrapperFailed.empty() && IsOneOf(line.name, WRAPPERS))
+            wrapperFailed = raw.substr(line.at);
         EndAction(line.name, int(line.number));
         break;
     case EForm::RollbackStart:
@@ -95,6 +101,7 @@ void CLogSession::Add(const std::string& raw, const SInstallerLine& line)
                 ++skippedNotKept;
         }
         break;
+    case EForm::ScriptHeader:
     case EForm::ScriptActionStart:
     case EForm::ScriptSchedule:
     case EForm::ScriptRollback:
@@ -158,20 +165,17 @@ long CLogSession::OpenCall(const std::string& action, const std::string& exportN
     return long(calls.size() - 1);
 }
 
-bool CLogSession::RunnerOpen() const
-{
-    return m_runnerDepth > 0;
-}
-
 void CLogSession::StartAction(const std::string& name)
 {
     CloseScriptCall(false);
     const bool runner = IsOneOf(name, SCRIPT_RUNNERS);
-    long index = -1;
+    // Windows logs an immediate action's remote call before its start.
+    long index = m_pendingCall >= 0 && calls[size_t(m_pendingCall)].installerAction == name ? m_pendingCall : -1;
+    m_pendingCall = -1;
     // Wine names no entry point: an action is the module's by its name. Windows names it in the
     // remote call, or the module's own lines show it.
     const std::string exported = windows ? std::string() : ExportByName(name);
-    if (!exported.empty()) {
+    if (!exported.empty() && index < 0) {
         index = OpenCall(name, exported, EPhase::Unknown);
         // The installer lists a deferred action once where it queues it and again where the
         // script runs it; only the second is a call of the module.
@@ -206,10 +210,8 @@ void CLogSession::EndAction(const std::string& name, int returnValue)
         while (!m_frames.empty()) {
             const SFrame inner = m_frames.back();
             m_frames.pop_back();
-            if (inner.runner) {
+            if (inner.runner)
                 --m_runnerDepth;
-                m_script.RunnerEnded();
-            }
             const bool ended = inner.name == name;
             if (inner.call >= 0) {
                 if (ended)
@@ -224,9 +226,12 @@ void CLogSession::EndAction(const std::string& name, int returnValue)
     // queued the action for a script that may never run.
     if (endedCall >= 0) {
         CCall& call = calls[size_t(endedCall)];
-        if (call.exportName == "RegisterPR" && !call.inScript && !call.HasLines())
+        if (!windows && call.exportName == "RegisterPR" && !call.inScript && !call.HasLines())
             call.scheduleOnly = true;
     }
+    // An excerpt may hold the end of the action that runs the script without its start.
+    if (IsOneOf(name, SCRIPT_RUNNERS))
+        m_script.RunnerEnded();
     if (name == "INSTALL" && m_frames.empty())
         installReturn = returnValue;
     if (IsOneOf(name, WRAPPERS))
@@ -241,7 +246,7 @@ void CLogSession::EndAction(const std::string& name, int returnValue)
 void CLogSession::ScriptLine(const SInstallerLine& line)
 {
     CloseScriptCall(true);
-    const CScript::SStep step = m_script.Operation(line, RunnerOpen());
+    const CScript::SStep step = m_script.Operation(line, Failing() || !cancelledIn.name.empty());
     if (step.call)
         m_scriptCall = OpenCall(step.action, step.exportName, step.phase);
 }
@@ -249,7 +254,11 @@ void CLogSession::ScriptLine(const SInstallerLine& line)
 void CLogSession::RemoteCall(const std::string& entryPoint)
 {
     const std::string exported = ExportByEntryPoint(entryPoint);
+    // One remote call per operation; a second one is the next commit action's.
+    if (m_scriptCall >= 0 && m_scriptCallInvoked)
+        CloseScriptCall(true);
     if (m_scriptCall >= 0) {
+        m_scriptCallInvoked = true;
         CCall& call = calls[size_t(m_scriptCall)];
         if (call.exportName.empty())
             call.exportName = exported;
@@ -258,14 +267,22 @@ void CLogSession::RemoteCall(const std::string& entryPoint)
     if (exported.empty())
         return; // another DLL's action
     const CScript::EMode mode = m_script.Mode();
-    if (mode == CScript::EMode::AfterEnd && RunnerOpen()) {
+    if (mode == CScript::EMode::AfterEnd) {
         const CScript::SStep step = m_script.RemoteCall(exported);
         m_scriptCall = OpenCall(step.action, step.exportName, step.phase);
+        m_scriptCallInvoked = true;
         return;
     }
-    if (mode == CScript::EMode::Rollback || (mode == CScript::EMode::Forward && RunnerOpen())) {
+    if (mode == CScript::EMode::Rollback || mode == CScript::EMode::Forward) {
         m_scriptCall = OpenCall(m_script.Action(), exported,
                                 mode == CScript::EMode::Rollback ? EPhase::Rollback : EPhase::Deferred);
+        m_scriptCallInvoked = true;
+        return;
+    }
+    // The action that "Doing action" named, before its start; else the one running.
+    if (!m_doing.empty() && (m_frames.empty() || m_frames.back().name != m_doing)) {
+        m_pendingCall = OpenCall(m_doing, exported, EPhase::Immediate);
+        m_doing.clear();
         return;
     }
     if (m_frames.empty())
@@ -313,13 +330,14 @@ void CLogSession::ModuleLine(const std::string& text)
     ++moduleLines;
     long index = m_scriptCall;
     const CScript::EMode mode = m_script.Mode();
-    if (index < 0 && RunnerOpen() && mode == CScript::EMode::AfterEnd) {
+    if (index < 0 && mode == CScript::EMode::AfterEnd) {
         const CScript::SStep step = m_script.RemoteCall(ExportByLine(text));
         index = m_scriptCall = OpenCall(step.action, step.exportName, step.phase);
-    } else if (index < 0 && windows &&
-               (mode == CScript::EMode::Rollback || (mode == CScript::EMode::Forward && RunnerOpen()))) {
+    } else if (index < 0 && windows && (mode == CScript::EMode::Rollback || mode == CScript::EMode::Forward)) {
         index = m_scriptCall = OpenCall(m_script.Action(), ExportByLine(text),
                                         mode == CScript::EMode::Rollback ? EPhase::Rollback : EPhase::Deferred);
+    } else if (index < 0 && m_pendingCall >= 0) {
+        index = m_pendingCall;
     } else if (index < 0 && !m_frames.empty()) {
         SFrame& frame = m_frames.back();
         if (frame.call < 0) {
@@ -346,6 +364,8 @@ void CLogSession::NoteFailure(const std::string& name, long call)
 
 void CLogSession::Result(const std::string& raw, const SInstallerLine& line)
 {
+    // The run reports its result once the script and its commit actions are through.
+    CloseScriptCall(true);
     const std::string text = raw.substr(line.at);
     switch (line.form) {
     case EForm::InstallerResult:
@@ -375,6 +395,7 @@ void CLogSession::Result(const std::string& raw, const SInstallerLine& line)
 
 void CLogSession::CloseScriptCall(bool wentOn)
 {
+    m_scriptCallInvoked = false;
     if (m_scriptCall < 0)
         return;
     calls[size_t(m_scriptCall)].scriptWentOn = wentOn;
@@ -464,7 +485,7 @@ EOutcome CLogSession::Outcome() const
     if (serverStatus >= 0)
         return OutcomeOfStatus(serverStatus);
     if (installReturn < 0)
-        return EOutcome::Unknown;
+        return Failing() || !wrapperFailed.empty() ? EOutcome::Failed : EOutcome::Unknown;
     if (installReturn == 2)
         return EOutcome::Cancelled;
     return installReturn == 3 || (installReturn == 0 && !windows) ? EOutcome::Failed : EOutcome::Succeeded;
@@ -505,8 +526,12 @@ std::string CLogSession::ResultText() const
         source = productResult;
     else if (serverStatus >= 0)
         source = "Back from server. Return value: " + std::to_string(serverStatus);
-    else
+    else if (installReturn >= 0)
         source = "INSTALL: Return value " + std::to_string(installReturn);
+    else if (!wrapperFailed.empty())
+        source = wrapperFailed;
+    else
+        return std::string(outcome) + " (no result line; an action failed)";
     return std::string(outcome) + " (" + Shown(source) + ")";
 }
 

@@ -47,11 +47,12 @@ public:
     long engineStatus = -1;
     std::string productResult; // "Product: P -- Installation failed." and the like
     long productStatus = -1;
-    std::string productKind; // "Installation", "Removal", "Configuration"
-    long serverStatus = -1;  // "Back from server. Return value: N"
-    int installReturn = -1;  // Wine: the top-level action INSTALL
-    bool reinstall = false;  // REINSTALL was set: a repair
-    bool removeAll = false;  // REMOVE=ALL: a removal
+    std::string productKind;   // "Installation", "Removal", "Configuration"
+    long serverStatus = -1;    // "Back from server. Return value: N"
+    int installReturn = -1;    // Wine: the top-level action INSTALL
+    std::string wrapperFailed; // "Action ended ...: InstallFinalize. Return value 3." in an excerpt
+    bool reinstall = false;    // REINSTALL was set: a repair
+    bool removeAll = false;    // REMOVE=ALL: a removal
 
     struct SAction {
         std::string name;
@@ -94,13 +95,15 @@ private:
     long CallOf(const std::string& action) const;
     void CloseScriptCall(bool wentOn);
     void CloseCall(long index);
-    bool RunnerOpen() const;
     bool Failing() const { return !firstFailed.name.empty(); }
 
     std::vector<SFrame> m_frames;
     uint64_t m_framesNotKept = 0;
     CScript m_script;
-    long m_scriptCall = -1; // the call a script operation opened, until the next operation
+    long m_scriptCall = -1;           // the call a script operation opened, until the next operation
+    std::string m_doing;              // the action "Doing action" named last
+    long m_pendingCall = -1;          // a remote call of the module before its action's start
+    bool m_scriptCallInvoked = false; // the script call's remote call was seen
     int m_runnerDepth = 0;
     uint64_t m_keptLines = 0;
     CBoundedNames m_falseAtScheduling;
