@@ -94,8 +94,10 @@ void CLogAnalysis::Add(const std::string& line)
         m_session->Add(line, read);
 }
 
-void CLogAnalysis::DetectKind(const std::string& line)
+void CLogAnalysis::DetectKind(const std::string& whole)
 {
+    // Lines copied into a message or a ticket are often indented.
+    const std::string line = whole.substr(std::min(whole.find_first_not_of(" \t"), whole.size()));
     if (StartsWith(line, "Log started at "))
         m_kind = ELogKind::DebugLog;
     else if (LooksLikeTrace(line))

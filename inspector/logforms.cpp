@@ -10,7 +10,7 @@ namespace {
 
 bool StartsWith(const std::string& text, size_t at, const char* prefix)
 {
-    return text.compare(at, std::strlen(prefix), prefix) == 0;
+    return at <= text.size() && text.compare(at, std::strlen(prefix), prefix) == 0;
 }
 
 long Number(const std::string& text, size_t at)
@@ -240,19 +240,19 @@ const struct {
 size_t TextStart(const std::string& line, char& side)
 {
     const size_t start = std::min(line.find_first_not_of(" \t"), line.size());
-    if (line.compare(start, 5, "MSI (") != 0 || line.compare(start + 6, 3, ") (") != 0)
+    if (!StartsWith(line, start, "MSI (") || !StartsWith(line, start + 6, ") ("))
         return start;
     const size_t threads = line.find(')', start + 9);
     if (threads == std::string::npos || threads > start + 24)
         return start;
     size_t end = threads + 1;
-    if (line.compare(end, 2, " [") == 0) {
+    if (StartsWith(line, end, " [")) {
         end = line.find(']', end);
         if (end == std::string::npos || end > start + 64)
             return start;
         ++end;
     }
-    if (line.compare(end, 2, ": ") != 0)
+    if (!StartsWith(line, end, ": "))
         return start;
     side = line[start + 5];
     return end + 2;

@@ -1,6 +1,7 @@
 // "log": excerpts of installer logs as Wine's and Windows' installers write them, in each text
 // form the reader accepts, the inputs it must refuse with one line, and the README's copy of the
 // table of lines.
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -143,6 +144,128 @@ TEST_F(LogTest, EveryTextFormGivesTheSameReport)
         EXPECT_EQ(result.status, 1) << c.part;
         EXPECT_TRUE(Contains(result.out, c.part)) << result.out;
         EXPECT_EQ(result.out.substr(result.out.find("\ninstallation:")), body);
+    }
+}
+
+// Logs that Windows' own msiexec wrote: every real log of another product has no line of the
+// module, and every case built from one (the module's calls inserted as Windows logs a DLL action)
+// gives its status, its verdict and its calls, per session where a file holds several.
+TEST(WindowsLogTest, RealLogsAndCasesGetTheirStatusVerdictAndCalls)
+{
+    const std::string folder = SUBMCA_WINDOWS_LOGS;
+    size_t realLogs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".log")
+            continue;
+        ++realLogs;
+        const SResult result = Inspect({"log", entry.path().string()});
+        EXPECT_EQ(result.status, 3) << entry.path() << "\n" << result.out;
+        EXPECT_TRUE(Contains(result.err, ": no line of the submca module: the log of another product")) << result.err;
+    }
+    EXPECT_GE(realLogs, 15u);
+
+    const std::string immediate = "[1] RegisterPR: action \"RegisterPR\", immediate, Return value 1 (succeeded)";
+    const std::string unload = "[2] UnloadSubmissionService: action \"UnloadSubmissionService\", deferred, succeeded "
+                               "(the script went on)";
+    const std::string write = "[3] WriteInstalledAppsKey: action \"WriteInstalledAppsKey\", deferred, succeeded (the "
+                              "script went on)";
+    const std::string update = "[4] UpdateQSN: action \"UpdateQSN\", deferred, succeeded (the script went on)";
+    const std::string deferred = "RegisterPR: action \"RegisterPR_Deferred\", deferred, ";
+    const std::string commit = "RegisterPR: action \"RegisterPR_Commit\", commit, succeeded (the script went on)";
+    const std::string rollback = "RegisterPR: action \"RegisterPR_Rollback\", rollback, succeeded (the script went on)";
+    const std::vector<std::string> good = {
+        immediate, unload, write, update, "[5] " + deferred + "succeeded (the script went on)", "[6] " + commit};
+    const std::string failedImmediate =
+        "[1] RegisterPR: action \"RegisterPR\", immediate, Return value 3 (failed), error code 1603";
+    const std::string unreachable = "the installation failed because of the module: RegisterPR could not reach the "
+                                    "updater in its deferred call";
+    auto with = [](std::vector<std::string> lines, const std::vector<std::string>& more) {
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
+    const std::vector<std::string> goodThenFailed = {
+        immediate, unload, write, update, "[5] " + deferred + "failed, error code 1603", "[6] " + rollback};
+    const struct {
+        const char* file;
+        int status;
+        std::string verdict;            // the last line, after "verdict: "
+        std::vector<std::string> calls; // the call lines, and per session its verdict line
+    } cases[] = {
+        {"icls-install-success-all-actions.log", 0, "nothing wrong found", good},
+        {"icls-install-success-invoking-after-action-start.log", 0, "nothing wrong found", good},
+        {"icls-install-deferred-registerpr-fails-rollback.log", 5, unreachable, goodThenFailed},
+        {"icls-install-deferred-registerpr-fails-rollback-utf16le.log", 5, unreachable, goodThenFailed},
+        {"icls-install-immediate-registerpr-fails.log",
+         5,
+         "the installation failed because of the module: RegisterPR (action \"RegisterPR\") failed",
+         {failedImmediate}},
+        {"icls-install-fails-in-other-action-after-module.log",
+         1,
+         "the module reported problems (1): KRVL (Error): Failed to update QSN config: 0x80070002; the installation "
+         "failed in \"ExecServiceConfig\", not because of the module",
+         {immediate, unload, write, update, "[5] " + deferred + "succeeded (the script went on)", "[6] " + rollback}},
+        {"icls-repair-success.log", 1,
+         "the module reported problems (1): this reconfiguration ran RegisterPR's immediate call on the installed "
+         "product, which removes both products from the updater; the module offers no call that registers them "
+         "again, so the updater no longer knows them",
+         good},
+        {"icls-install-user-cancel-1602.log",
+         0,
+         "nothing wrong found; the installation was cancelled",
+         {immediate, unload, write, update, "[5] " + deferred + "no Return value in the log", "[6] " + rollback}},
+        {"icls-appended-failed-then-good.log", 5,
+         "the installation failed because of the module: RegisterPR (action \"RegisterPR\") failed (session 1 of 2)",
+         with({failedImmediate,
+               "session verdict: the installation failed because of the module: RegisterPR (action \"RegisterPR\") "
+               "failed"},
+              with(good, {"session verdict: nothing wrong found"}))},
+        {"icls-install-registerpr-continue-marked.log",
+         1,
+         "the module reported problems (1): KRVL (Error): Failure in SubmissionEnginePatchRelay, returning "
+         "ERROR_INSTALL_FAILURE.",
+         {immediate, unload, write, update,
+          "[5] " + deferred +
+              "succeeded (the script went on), error code 1603 translated to success by continue marking",
+          "[6] " + commit}},
+        {"icls-install-success-module-error-lines.log", 1,
+         "the module reported problems (1): KRVL (Error): Could not find reg key, Error val = 2", good},
+        {"icls-install-cut-in-deferred-call.log",
+         0,
+         "nothing wrong found",
+         {immediate, unload, write, update, "[5] " + deferred + "the log ends inside the call"}},
+        {"icls-install-registerpr-condition-false.log", 1,
+         "the module reported problems (3): KRVL: SubmissionEnginePatchRelay: (condition is false)", good},
+        {"wix-removal-fails-1926-after-module.log",
+         0,
+         "nothing wrong found; the removal failed, and no line shows that the module failed it",
+         {"[1] UnloadSubmissionService: action \"UnloadSubmissionService\", deferred, succeeded (the script went on)",
+          "[2] " + deferred + "succeeded (the script went on)", "[3] " + rollback}},
+        {"wix-removal-success.log",
+         0,
+         "nothing wrong found",
+         {"[1] UnloadSubmissionService: action \"UnloadSubmissionService\", deferred, succeeded (the script went on)",
+          "[2] " + deferred + "succeeded (the script went on)", "[3] " + commit}},
+        {"fr-install-deferred-registerpr-fails.log",
+         5,
+         unreachable,
+         {"[1] " + deferred + "failed, error code 1603", "[2] " + rollback}},
+        {"hlk-indented-other-deferred-action-fails-after-module.log",
+         0,
+         "nothing wrong found; the installation failed in \"CreateStandaloneEnterprise\", not because of the module",
+         {"[1] " + deferred + "succeeded (the script went on)"}},
+    };
+    for (const auto& c : cases) {
+        const SResult result = Inspect({"log", folder + "/cases/" + c.file});
+        EXPECT_EQ(result.status, c.status) << c.file << "\n" << result.out;
+        const std::vector<std::string> lines = Lines(result.out);
+        std::vector<std::string> calls;
+        for (const std::string& line : lines) {
+            if (line.rfind("[", 0) == 0 || line.rfind("session verdict: ", 0) == 0)
+                calls.push_back(line);
+        }
+        EXPECT_EQ(calls, with(c.calls, {})) << c.file;
+        ASSERT_FALSE(lines.empty()) << c.file;
+        EXPECT_EQ(lines.back(), "verdict: " + c.verdict) << c.file;
     }
 }
 
