@@ -6,6 +6,7 @@
 #include <iterator>
 #include <regex>
 
+#include "logforms.h"
 #include "logmeaning.h"
 #include "support.h"
 
@@ -112,6 +113,17 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
          3, "no line of the submca module: the log of another product, or of a run in which the module's actions"},
         {"shopping list\nmilk\n", 3, "no line of the submca module, and not an installer log, install debug log"},
         {trace, 1, "kind:            trace file (submca.log)"},
+        {Action("RegisterPR", Phase("Scheduling")) + Action("RegisterPR_Rollback", Phase("Scheduling")), 1,
+         "sign: \"RegisterPR_Rollback\" ran as an immediate action, a second scheduling call of RegisterPR: its type "
+         "lacks the rollback or commit bit (1281, 1537; wixl writes such actions as immediate ones), so it never ran "
+         "in its phase, and each run leaves the record files SUB_PR_Action.dat and krvlprop.dat behind in the "
+         "temporary folder\n"},
+        {"=== Verbose logging started ===\n" + Action("RegisterPR", Phase("Scheduling")) +
+             "Property(S): REINSTALL = ALL\n",
+         1,
+         "sign: this repair ran RegisterPR's immediate call on the installed product, which removes both products "
+         "from the updater"},
+        {otherFailure + success, 0, "verdict: nothing wrong found (session 2 of 2)"},
     };
     for (const auto& c : cases) {
         const SResult result = Explain(c.log);
@@ -266,6 +278,93 @@ TEST(WindowsLogTest, RealLogsAndCasesGetTheirStatusVerdictAndCalls)
         EXPECT_EQ(calls, with(c.calls, {})) << c.file;
         ASSERT_FALSE(lines.empty()) << c.file;
         EXPECT_EQ(lines.back(), "verdict: " + c.verdict) << c.file;
+    }
+}
+
+// Each form of the installer's lines, as Windows wrote it in the collected logs (or as the cases
+// model it), read into its event and fields; lines that only look like a form are no event.
+TEST(LogFormsTest, EachFormIsReadIntoItsEvent)
+{
+    using inspector::EForm;
+    const std::string s = "MSI (s) (08:18) [22:48:49:312]: ";
+    const struct {
+        std::string line;
+        EForm form;
+        std::string name;
+        std::string target;
+        long number;
+    } rows[] = {
+        {"=== Verbose logging started: 04/03/2025  13:45:54  Build type: SHIP UNICODE 5.00.10011.00  Calling process: "
+         "C:\\WINDOWS\\system32\\msiexec.exe ===",
+         EForm::SessionStart, "", "", -1},
+        {"=== Logging started: 8/16/2022  11:42:52 ===", EForm::SessionStart, "", "", -1},
+        {s + "Doing action: PublishProduct", EForm::DoingAction, "PublishProduct", "", -1},
+        {"MSI (c) (A0:4C): Doing action: INSTALL", EForm::DoingAction, "INSTALL", "", -1},
+        {"Action start 22:48:49: PublishFeatures.", EForm::ActionStart, "PublishFeatures", "", -1},
+        {"Action ended 22:48:49: PublishFeatures. Return value 1.", EForm::ActionEnded, "PublishFeatures", "", 1},
+        {"    Action ended 18:58:30: InstallFinalize. Return value 3", EForm::ActionEnded, "InstallFinalize", "", 3},
+        {"Action 22:48:49: Rollback. Rolling back action:", EForm::RollbackStart, "", "", -1},
+        {"Action 14:20:44: FatalError. ", EForm::None, "", "", -1},
+        {s + "Skipping action: DeleteTask.B7CF4EA4_7FB9_41F3_BE44_1100DFE4993C (condition is false)", EForm::Skipped,
+         "DeleteTask.B7CF4EA4_7FB9_41F3_BE44_1100DFE4993C", "", -1},
+        {s + "Executing op: Header(Signature=1397708873,Version=500,Timestamp=1360770585,LangId=1033,Platform=589824,"
+             "ScriptType=1,ScriptMajorVersion=21,ScriptMinorVersion=4,ScriptAttributes=1)",
+         EForm::ScriptHeader, "", "", 1},
+        {"    MSI (s) (F4:74) [18:58:28:170]: Executing op: ActionStart(Name=RegisterPR_Rollback,,)",
+         EForm::ScriptActionStart, "RegisterPR_Rollback", "", -1},
+        {s + "Executing op: CustomActionSchedule(Action=ExecSecureObjects,ActionType=3073,Source=BinaryData,Target="
+             "ExecSecureObjects,CustomActionData=C:\\ProgramData\\Intel\\)",
+         EForm::ScriptSchedule, "ExecSecureObjects", "ExecSecureObjects", 3073},
+        {s + "Executing op: CustomActionRollback(Action=RegisterPR_Rollback,ActionType=1281,Source=BinaryData,Target="
+             "RegisterPR,)",
+         EForm::ScriptRollback, "RegisterPR_Rollback", "RegisterPR", 1281},
+        {s + "Executing op: CustomActionCommit(Action=RegisterPR_Commit,ActionType=1537,Source=BinaryData,Target="
+             "RegisterPR,)",
+         EForm::ScriptCommit, "RegisterPR_Commit", "RegisterPR", 1537},
+        {s + "Executing op: End(Checksum=0,ProgressTotalHDWord=0,ProgressTotalLDWord=42658792)", EForm::ScriptEnd, "",
+         "", -1},
+        {s + "Executing op: ProgressTotal(Total=1,Type=1,ByteEquivalent=175000)", EForm::ScriptOp, "", "", -1},
+        {"MSI (s) (08:9C) [22:48:49:577]: Invoking remote custom action. DLL: C:\\Windows\\Installer\\MSI1C59.tmp, "
+         "Entrypoint: ExecSecureObjects",
+         EForm::Invoking, "", "ExecSecureObjects", -1},
+        {"CustomAction InvokeTestPS1 returned actual error code 1603 (note this may not be 100% accurate if "
+         "translation happened inside sandbox)",
+         EForm::ActionError, "InvokeTestPS1", "", 1603},
+        {"CustomAction DeleteTask.199BDD9A_24A6_4823_97EE_2CE1ACDA55D5 returned actual error code 1 but will be "
+         "translated to success due to continue marking",
+         EForm::ActionErrorIgnored, "DeleteTask.199BDD9A_24A6_4823_97EE_2CE1ACDA55D5", "", 1},
+        {"MSI (s) (88:68) [10:01:33:093]: Note: 1: 1721 2: InstallVSIX 3: C:\\Users\\sergueik\\AppData\\Local\\Temp"
+         "\\VSIX\\ 4: \"C:\\code.cmd\"",
+         EForm::ActionNote, "InstallVSIX", "", 1721},
+        {s + "Note: 1: 2205 2:  3: ActionText ", EForm::None, "", "", -1},
+        {s + "Product: Dummy Application Installer -- Removal failed.", EForm::ProductResult, "Removal", "", 1603},
+        {s + "Product: Intel\xC2\xAE Trusted Connect Service Client -- Installation completed successfully.",
+         EForm::ProductResult, "Installation", "", 0},
+        {s + "Product: Dummy Application Installer -- Error 1926. Could not set file security for file "
+             "'F:\\Config.Msi\\'. Error: 3.",
+         EForm::ProductError, "", "", 1926},
+        {"Produit : Cyber Protect Agent -- L\xE2\x80\x99installation a \xC3\xA9"
+         "chou\xC3\xA9.",
+         EForm::None, "", "", -1},
+        {s + "Windows Installer removed the product. Product Name: Dummy Application Installer. Product Version: "
+             "1.0.0.0. Product Language: 1033. Manufacturer: My Company. Removal success or error status: 1603.",
+         EForm::InstallerResult, "removed", "", 1603},
+        {"MSI (c) (68:00) [22:48:50:233]: MainEngineThread is returning 0", EForm::EngineResult, "", "", 0},
+        {"MSI (c) (54:BC) [16:28:12:046]: Back from server. Return value: 1603", EForm::BackFromServer, "", "", 1603},
+        {"Property(S): REINSTALL = ALL", EForm::Property, "REINSTALL", "", -1},
+        {s + "PROPERTY CHANGE: Adding REMOVE property. Its value is 'ALL'.", EForm::Property, "REMOVE", "", -1},
+        {"KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE.", EForm::ModuleLine, "",
+         "", -1},
+        {"MSI (s) (CC!40) [11:03:22:299]: Creating MSIHANDLE (13311) of type 790531 for thread 39744", EForm::None, "",
+         "", -1},
+        {"MSI (", EForm::None, "", "", -1},
+    };
+    for (const auto& row : rows) {
+        const inspector::SInstallerLine read = inspector::ReadInstallerLine(row.line);
+        EXPECT_EQ(int(read.form), int(row.form)) << row.line;
+        EXPECT_EQ(read.name, row.name) << row.line;
+        EXPECT_EQ(read.target, row.target) << row.line;
+        EXPECT_EQ(read.number, row.number) << row.line;
     }
 }
 
