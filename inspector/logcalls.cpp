@@ -141,15 +141,16 @@ const SLineMeaning* CCall::AddLine(const std::string& text, bool keep)
     const size_t colon = text.find(": ");
     const std::string body = colon == std::string::npos ? std::string() : text.substr(colon + 2);
     for (const auto& driver : DRIVER_PHASES) {
-        const std::string begin = std::string(driver.pszDriverPhase) + " (Begin): ";
-        const std::string end = std::string(driver.pszDriverPhase) + " (End): ";
-        if (StartsWith(body, begin)) {
+        const size_t length = std::strlen(driver.pszDriverPhase);
+        if (body.compare(0, length, driver.pszDriverPhase) != 0)
+            continue;
+        if (body.compare(length, 10, " (Begin): ") == 0) {
             if (phase == EPhase::Unknown)
                 phase = driver.phase;
             begun.Add(body);
-            ran.Add(body.substr(begin.size()));
-        } else if (StartsWith(body, end)) {
-            begun.Take(begin + body.substr(end.size()));
+            ran.Add(body.substr(length + 10));
+        } else if (body.compare(length, 8, " (End): ") == 0) {
+            begun.Take(std::string(driver.pszDriverPhase) + " (Begin): " + body.substr(length + 8));
         }
     }
     const char conditionFalse[] = ": (condition is false)";

@@ -235,6 +235,20 @@ const struct {
     {"PROPERTY CHANGE: Modifying ", EForm::Property, PropertyChangeLine},
 };
 
+// Whether a form starts with this character; most lines of a log start with none of them.
+bool FormsStartWith(char first)
+{
+    static const std::string firsts = [] {
+        std::string all;
+        for (const auto& form : FORMS) {
+            if (all.find(form.pszStart[0]) == std::string::npos)
+                all += form.pszStart[0];
+        }
+        return all;
+    }();
+    return firsts.find(first) != std::string::npos;
+}
+
 // Where the line's text starts after the blanks and Windows' prefix "MSI (s) (F4:A8)
 // [10:00:00:001]: " (without the time in Windows Installer 2.0's logs).
 size_t TextStart(const std::string& line, char& side)
@@ -271,6 +285,8 @@ SInstallerLine ReadInstallerLine(const std::string& line)
     }
     const size_t at = TextStart(line, read.side);
     read.at = at;
+    if (at >= line.size() || !FormsStartWith(line[at]))
+        return read;
     for (const auto& form : FORMS) {
         if (!StartsWith(line, at, form.pszStart))
             continue;

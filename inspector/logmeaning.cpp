@@ -165,11 +165,16 @@ bool IsDigit(char c)
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
+char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
 // How many characters of text one element of the pattern takes ("{hex}", "{n}" or a literal
 // character), or 0 when it does not match; `element` gets the element's length in the pattern.
 size_t Take(const char* pattern, const char* text, size_t& element)
 {
-    if (std::strncmp(pattern, "{hex}", 5) == 0) {
+    if (*pattern == '{' && std::strncmp(pattern, "{hex}", 5) == 0) {
         element = 5;
         if (text[0] != '0' || text[1] != 'x' || !IsHexDigit(text[2]))
             return 0;
@@ -178,7 +183,7 @@ size_t Take(const char* pattern, const char* text, size_t& element)
             ++taken;
         return taken;
     }
-    if (std::strncmp(pattern, "{n}", 3) == 0) {
+    if (*pattern == '{' && std::strncmp(pattern, "{n}", 3) == 0) {
         element = 3;
         size_t taken = text[0] == '-' ? 1 : 0;
         if (!IsDigit(text[taken]))
@@ -189,9 +194,7 @@ size_t Take(const char* pattern, const char* text, size_t& element)
     }
     element = 1;
     // The updater writes its codes in lower case.
-    const bool same = *text != '\0' && std::tolower(static_cast<unsigned char>(*pattern)) ==
-                                           std::tolower(static_cast<unsigned char>(*text));
-    return same ? 1 : 0;
+    return *text != '\0' && Lower(*pattern) == Lower(*text) ? 1 : 0;
 }
 
 // Whether text matches pattern from here to the end of both. "{text}" takes as little as it can:
@@ -203,7 +206,7 @@ bool Matches(const char* pattern, const char* text)
     const char* afterAny = nullptr;
     const char* anyEnd = nullptr;
     while (*pattern != '\0' || *text != '\0') {
-        if (std::strncmp(pattern, "{text}", 6) == 0) {
+        if (*pattern == '{' && std::strncmp(pattern, "{text}", 6) == 0) {
             pattern += 6;
             afterAny = pattern;
             anyEnd = text;
@@ -253,8 +256,13 @@ const std::vector<SLineMeaning>& LineMeanings()
 
 const SLineMeaning* FindMeaning(ELineSource source, const std::string& text)
 {
+    // Most rows start with a literal that most lines do not: their first character decides.
+    const char first = text.empty() ? '\0' : Lower(text[0]);
     for (const SLineMeaning& meaning : g_meanings) {
-        if (meaning.source == source && Matches(meaning.pszPattern, text.c_str()))
+        const char start = meaning.pszPattern[0];
+        if (meaning.source != source || (start != '{' && Lower(start) != first))
+            continue;
+        if (Matches(meaning.pszPattern, text.c_str()))
             return &meaning;
     }
     return nullptr;
