@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace inspector {
 
@@ -235,18 +237,22 @@ const struct {
     {"PROPERTY CHANGE: Modifying ", EForm::Property, PropertyChangeLine},
 };
 
-// Whether a form starts with this character; most lines of a log start with none of them.
-bool FormsStartWith(char first)
+// The rows whose form starts with each character, with the length of that start: a line is
+// compared with the few rows of its first character, and most lines with none.
+struct SFormIndex {
+    std::vector<std::pair<size_t, size_t>> rows[256]; // index into FORMS, length of pszStart
+};
+
+const SFormIndex& Index()
 {
-    static const std::string firsts = [] {
-        std::string all;
-        for (const auto& form : FORMS) {
-            if (all.find(form.pszStart[0]) == std::string::npos)
-                all += form.pszStart[0];
-        }
-        return all;
+    static const SFormIndex index = [] {
+        SFormIndex built;
+        for (size_t row = 0; row < sizeof(FORMS) / sizeof(FORMS[0]); ++row)
+            built.rows[static_cast<unsigned char>(FORMS[row].pszStart[0])].push_back(
+                {row, std::strlen(FORMS[row].pszStart)});
+        return built;
     }();
-    return firsts.find(first) != std::string::npos;
+    return index;
 }
 
 // Where the line's text starts after the blanks and Windows' prefix "MSI (s) (F4:A8)
@@ -285,14 +291,15 @@ SInstallerLine ReadInstallerLine(const std::string& line)
     }
     const size_t at = TextStart(line, read.side);
     read.at = at;
-    if (at >= line.size() || !FormsStartWith(line[at]))
+    if (at >= line.size())
         return read;
-    for (const auto& form : FORMS) {
-        if (!StartsWith(line, at, form.pszStart))
+    for (const auto& row : Index().rows[static_cast<unsigned char>(line[at])]) {
+        const auto& form = FORMS[row.first];
+        if (line.size() - at < row.second || line.compare(at, row.second, form.pszStart) != 0)
             continue;
         SInstallerLine candidate = read;
         candidate.form = form.form;
-        if (form.parse(line, at + std::strlen(form.pszStart), candidate))
+        if (form.parse(line, at + row.second, candidate))
             return candidate;
     }
     return read;

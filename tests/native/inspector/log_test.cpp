@@ -73,15 +73,28 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
                              "KRVL: Scheduling (Begin): SUB_PR_Action\nKRVL: Scheduling (End): SUB_PR_Action\n") +
         "Action start 10:00:02: InstallFinalize.\n" + Action("RegisterPR_Deferred", Phase("Deferred")) +
         "Action ended 10:00:03: InstallFinalize. Return value 1.\n";
-    const std::string windows =
+    const std::string windowsFailure =
         "MSI (s) (F4:A8) [10:00:00:000]: Doing action: InstallFinalize\nAction start 10:00:00: InstallFinalize.\n"
         "MSI (s) (F4:A8) [10:00:00:001]: Executing op: ActionStart(Name=RegisterPR_Deferred,,)\n"
         "MSI (s) (F4:A8) [10:00:00:002]: Executing op: "
         "CustomActionSchedule(Action=RegisterPR_Deferred,ActionType=1025,Source=BinaryData,Target=RegisterPR,)\n" +
         Phase("Deferred") + kFailure +
         "\nCustomAction RegisterPR_Deferred returned actual error code 1603 (note this may not be 100% accurate)\n"
-        "Action ended 10:00:10: InstallFinalize. Return value 3.\n"
-        "MSI (s) (F4:A8) [10:00:11:000]: MainEngineThread is returning 1603\n";
+        "Action ended 10:00:10: InstallFinalize. Return value 3.\n";
+    const std::string engineFailed = "MSI (s) (F4:A8) [10:00:11:000]: MainEngineThread is returning 1603\n";
+    const std::string windows = windowsFailure + engineFailed;
+    // Another product's rollback action that fails in the rollback script, after the module's failure.
+    const std::string laterRollbackFailure =
+        windowsFailure +
+        "MSI (s) (F4:A8) [10:00:10:100]: Executing op: Header(Signature=1397708873,Version=500,Timestamp=1,LangId="
+        "1033,Platform=0,ScriptType=2,ScriptMajorVersion=21,ScriptMinorVersion=4,ScriptAttributes=1)\n"
+        "MSI (s) (F4:A8) [10:00:10:101]: Executing op: ActionStart(Name=RollbackServiceConfig,,)\n"
+        "MSI (s) (F4:A8) [10:00:10:102]: Executing op: CustomActionRollback(Action=RollbackServiceConfig,ActionType="
+        "1281,Source=BinaryData,Target=RollbackServiceConfig,)\n"
+        "MSI (s) (F4:B0) [10:00:10:103]: Invoking remote custom action. DLL: C:\\Windows\\Installer\\MSI1A.tmp, "
+        "Entrypoint: RollbackServiceConfig\n"
+        "CustomAction RollbackServiceConfig returned actual error code 1603 (note this may not be 100% accurate)\n" +
+        engineFailed;
     const std::string trace = "2026-12-04-05-04-25-123 : submca : 0x0A3C : 0x0B10 : Error : long __thiscall "
                               "clfs::update::CUpdate::Initialize(const wchar_t *) : Failed to get cfg mgr: sr = "
                               "0x8000FFFF, hr = 0x8007007E\n";
@@ -106,6 +119,7 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
          "sign: \"SubmissionEnginePatchRelay\" had a false condition in the scheduling call but "
          "ran in the deferred call: the data file SUB_PR_Action.dat was lost"},
         {windows, 5, "installation:    failed (MainEngineThread is returning 1603)\n"},
+        {laterRollbackFailure, 5, "failed action:   \"RegisterPR_Deferred\" (the module's)\n"},
         {"", 3, "empty file: there is no log to explain"},
         {std::string("MZ\x90\0\x03\0", 6), 3, "not a text log: the file starts with binary content"},
         {"=== Verbose logging started ===\n" + Action("InstallFiles", "") +
@@ -123,6 +137,11 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
          1,
          "sign: this repair ran RegisterPR's immediate call on the installed product, which removes both products "
          "from the updater"},
+        {"=== Verbose logging started ===\n" +
+             Action("UpdateQSN", "KRVL (Error): Failed to update QSN config: 0x80070570\n") + updaterAbsent,
+         5,
+         "verdict: the installation failed because of the module: RegisterPR could not reach the updater in its "
+         "deferred call (session 2 of 2)"},
         {otherFailure + success, 0, "verdict: nothing wrong found (session 2 of 2)"},
     };
     for (const auto& c : cases) {
