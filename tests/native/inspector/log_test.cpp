@@ -142,6 +142,14 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
          5,
          "verdict: the installation failed because of the module: RegisterPR could not reach the updater in its "
          "deferred call (session 2 of 2)"},
+        // Windows Installer 2.0 ran DLL actions without logging a remote call.
+        {"MSI (s) (A0:4C): Doing action: InstallFinalize\nAction start 10:00:00: InstallFinalize.\n"
+         "MSI (s) (A0:4C): Executing op: ActionStart(Name=RegisterPR_Commit,,)\n"
+         "MSI (s) (A0:4C): Executing op: CustomActionSchedule(Action=RegisterPR_Commit,ActionType=1537,Source="
+         "BinaryData,Target=RegisterPR,)\n"
+         "MSI (s) (A0:4C): Executing op: End(Checksum=0,ProgressTotal=0)\n" +
+             Phase("Commit") + "Action ended 10:00:01: InstallFinalize. Return value 1.\n",
+         0, "[1] RegisterPR: action \"RegisterPR_Commit\", commit, succeeded (the script went on)\n"},
         {otherFailure + success, 0, "verdict: nothing wrong found (session 2 of 2)"},
     };
     for (const auto& c : cases) {
