@@ -182,9 +182,12 @@ bool NumberLine(const std::string& body, size_t at, SInstallerLine& line)
     return line.number >= 0;
 }
 
-// "Property(S): NAME = VALUE"
+// "Property(S): NAME = VALUE"; only the properties that say what kind of run it is (REINSTALL,
+// REMOVE): a log dumps hundreds of others.
 bool PropertyLine(const std::string& body, size_t at, SInstallerLine& line)
 {
+    if (!StartsWith(body, at, "RE"))
+        return false;
     const size_t equals = body.find(" = ", at);
     if (equals == std::string::npos)
         return false;
