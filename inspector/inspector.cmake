@@ -3,18 +3,27 @@
 # target that provides the byte-level core (SUBMCA_CORE_SOURCES).
 get_filename_component(SUBMCA_INSPECTOR_DIR "${CMAKE_CURRENT_LIST_DIR}" ABSOLUTE)
 
+# The log command's reading and analysis, also built on their own by the benchmark and the fuzzer.
+set(SUBMCA_LOG_SOURCES
+    ${SUBMCA_INSPECTOR_DIR}/logreader.cpp
+    ${SUBMCA_INSPECTOR_DIR}/loganalysis.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logcalls.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logforms.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logmeaning.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logscript.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logsession.cpp
+    ${SUBMCA_INSPECTOR_DIR}/logverdict.cpp
+    ${SUBMCA_INSPECTOR_DIR}/text.cpp
+)
 # Everything but the entry point and the platform's services.
 set(SUBMCA_INSPECTOR_SOURCES
     ${SUBMCA_INSPECTOR_DIR}/checkcommand.cpp
     ${SUBMCA_INSPECTOR_DIR}/commands.cpp
     ${SUBMCA_INSPECTOR_DIR}/logcommand.cpp
-    ${SUBMCA_INSPECTOR_DIR}/loganalysis.cpp
-    ${SUBMCA_INSPECTOR_DIR}/logmeaning.cpp
-    ${SUBMCA_INSPECTOR_DIR}/logreader.cpp
+    ${SUBMCA_LOG_SOURCES}
     ${SUBMCA_INSPECTOR_DIR}/recordmeaning.cpp
     ${SUBMCA_INSPECTOR_DIR}/recordscommand.cpp
     ${SUBMCA_INSPECTOR_DIR}/scdcommand.cpp
-    ${SUBMCA_INSPECTOR_DIR}/text.cpp
     ${SUBMCA_INSPECTOR_DIR}/xmlreader.cpp
 )
 

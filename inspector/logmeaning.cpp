@@ -165,44 +165,66 @@ bool IsDigit(char c)
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-// Whether text matches pattern from here to the end of both.
+char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// How many characters of text one element of the pattern takes ("{hex}", "{n}" or a literal
+// character), or 0 when it does not match; `element` gets the element's length in the pattern.
+size_t Take(const char* pattern, const char* text, size_t& element)
+{
+    if (*pattern == '{' && std::strncmp(pattern, "{hex}", 5) == 0) {
+        element = 5;
+        if (text[0] != '0' || text[1] != 'x' || !IsHexDigit(text[2]))
+            return 0;
+        size_t taken = 2;
+        while (IsHexDigit(text[taken]))
+            ++taken;
+        return taken;
+    }
+    if (*pattern == '{' && std::strncmp(pattern, "{n}", 3) == 0) {
+        element = 3;
+        size_t taken = text[0] == '-' ? 1 : 0;
+        if (!IsDigit(text[taken]))
+            return 0;
+        while (IsDigit(text[taken]))
+            ++taken;
+        return taken;
+    }
+    element = 1;
+    // The updater writes its codes in lower case.
+    return *text != '\0' && Lower(*pattern) == Lower(*text) ? 1 : 0;
+}
+
+// Whether text matches pattern from here to the end of both. "{text}" takes as little as it can:
+// on a mismatch the last "{text}" takes one more character and the rest of the pattern is tried
+// again from there. Every other element matches without a choice, so a line costs at most its
+// length times the pattern's, however often it repeats a part of the pattern.
 bool Matches(const char* pattern, const char* text)
 {
-    while (*pattern != '\0') {
-        if (std::strncmp(pattern, "{text}", 6) == 0) {
-            for (const char* rest = text;; ++rest) {
-                if (Matches(pattern + 6, rest))
-                    return true;
-                if (*rest == '\0')
-                    return false;
-            }
-        }
-        if (std::strncmp(pattern, "{hex}", 5) == 0) {
-            if (text[0] != '0' || text[1] != 'x' || !IsHexDigit(text[2]))
-                return false;
-            text += 2;
-            while (IsHexDigit(*text))
-                ++text;
-            pattern += 5;
+    const char* afterAny = nullptr;
+    const char* anyEnd = nullptr;
+    while (*pattern != '\0' || *text != '\0') {
+        if (*pattern == '{' && std::strncmp(pattern, "{text}", 6) == 0) {
+            pattern += 6;
+            afterAny = pattern;
+            anyEnd = text;
             continue;
         }
-        if (std::strncmp(pattern, "{n}", 3) == 0) {
-            if (*text == '-')
-                ++text;
-            if (!IsDigit(*text))
-                return false;
-            while (IsDigit(*text))
-                ++text;
-            pattern += 3;
+        size_t element = 0;
+        const size_t taken = *pattern == '\0' ? 0 : Take(pattern, text, element);
+        if (taken > 0) {
+            pattern += element;
+            text += taken;
             continue;
         }
-        // The updater writes its codes in lower case.
-        if (std::tolower(static_cast<unsigned char>(*pattern)) != std::tolower(static_cast<unsigned char>(*text)))
+        if (afterAny == nullptr || *anyEnd == '\0')
             return false;
-        ++pattern;
-        ++text;
+        pattern = afterAny;
+        text = ++anyEnd;
     }
-    return *text == '\0';
+    return true;
 }
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
@@ -234,8 +256,13 @@ const std::vector<SLineMeaning>& LineMeanings()
 
 const SLineMeaning* FindMeaning(ELineSource source, const std::string& text)
 {
+    // Most rows start with a literal that most lines do not: their first character decides.
+    const char first = text.empty() ? '\0' : Lower(text[0]);
     for (const SLineMeaning& meaning : g_meanings) {
-        if (meaning.source == source && Matches(meaning.pszPattern, text.c_str()))
+        const char start = meaning.pszPattern[0];
+        if (meaning.source != source || (start != '{' && Lower(start) != first))
+            continue;
+        if (Matches(meaning.pszPattern, text.c_str()))
             return &meaning;
     }
     return nullptr;
