@@ -107,13 +107,16 @@ void CLogAnalysis::DetectKind(const std::string& whole)
         m_kind = ELogKind::InstallerLog;
 }
 
-// A new session begins; the first one's header only names it.
+// A new session begins; the first one's header only names it. A session that has shown nothing
+// yet is not ended by a start line: Wine's installer writes its start line twice in one run, the
+// second after the top-level action's start.
 void CLogAnalysis::StartSession(const std::string& header)
 {
     const CLogSession& current = *m_session;
-    if (m_sessions == 0 && current.calls.empty() && current.moduleLines == 0 && current.header.empty() &&
+    if (current.calls.empty() && current.moduleLines == 0 && current.firstFailed.name.empty() &&
         current.Outcome() == EOutcome::Unknown) {
-        m_session.reset(new CLogSession(m_lines, header));
+        if (current.header.empty())
+            m_session.reset(new CLogSession(m_lines, header));
         return;
     }
     CloseSession();

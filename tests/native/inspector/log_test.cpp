@@ -151,6 +151,12 @@ TEST_F(LogTest, ScenariosGetTheirVerdictAndStatus)
              Phase("Commit") + "Action ended 10:00:01: InstallFinalize. Return value 1.\n",
          0, "[1] RegisterPR: action \"RegisterPR_Commit\", commit, succeeded (the script went on)\n"},
         {otherFailure + success, 0, "verdict: nothing wrong found (session 2 of 2)"},
+        // Wine writes the start line of one run twice, the second after the top-level action's start.
+        {"=== Logging started: 12/7/2026  4:01:30 ===\nAction 4:01:30: INSTALL. \nAction start 4:01:30: INSTALL.\n" +
+             updaterAbsent,
+         5,
+         "verdict: the installation failed because of the module: RegisterPR could not reach the updater in its "
+         "deferred call"},
     };
     for (const auto& c : cases) {
         const SResult result = Explain(c.log);
