@@ -10,9 +10,28 @@ namespace inspector {
 
 namespace {
 
-bool StartsWith(const std::string& text, size_t at, const char* prefix)
+// Inline, so that the length of a literal prefix is known where it is compared: most lines are
+// rejected by one or two such comparisons.
+inline bool StartsWith(const std::string& text, size_t at, const char* prefix)
 {
-    return at <= text.size() && text.compare(at, std::strlen(prefix), prefix) == 0;
+    const size_t length = std::strlen(prefix);
+    return at <= text.size() && text.size() - at >= length && std::memcmp(text.data() + at, prefix, length) == 0;
+}
+
+// Where "KRVL" first occurs in the line, or npos.
+size_t FindModuleMark(const std::string& line)
+{
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
+    for (const char* at = begin; end - at >= 4;) {
+        const char* k = static_cast<const char*>(std::memchr(at, 'K', size_t(end - at - 3)));
+        if (k == nullptr)
+            break;
+        if (std::memcmp(k + 1, "RVL", 3) == 0)
+            return size_t(k - begin);
+        at = k + 1;
+    }
+    return std::string::npos;
 }
 
 long Number(const std::string& text, size_t at)
@@ -262,7 +281,9 @@ const SFormIndex& Index()
 // [10:00:00:001]: " (without the time in Windows Installer 2.0's logs).
 size_t TextStart(const std::string& line, char& side)
 {
-    const size_t start = std::min(line.find_first_not_of(" \t"), line.size());
+    size_t start = 0;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
+        ++start;
     if (!StartsWith(line, start, "MSI (") || !StartsWith(line, start + 6, ") ("))
         return start;
     const size_t threads = line.find(')', start + 9);
@@ -286,7 +307,7 @@ size_t TextStart(const std::string& line, char& side)
 SInstallerLine ReadInstallerLine(const std::string& line)
 {
     SInstallerLine read;
-    const size_t krvl = line.find("KRVL");
+    const size_t krvl = FindModuleMark(line);
     if (krvl != std::string::npos && (StartsWith(line, krvl, "KRVL: ") || StartsWith(line, krvl, "KRVL (Error): "))) {
         read.form = EForm::ModuleLine;
         read.text = line.substr(krvl);
@@ -298,7 +319,8 @@ SInstallerLine ReadInstallerLine(const std::string& line)
         return read;
     for (const auto& row : Index().rows[static_cast<unsigned char>(line[at])]) {
         const auto& form = FORMS[row.first];
-        if (line.size() - at < row.second || line.compare(at, row.second, form.pszStart) != 0)
+        if (line.size() - at < row.second || line[at + row.second - 1] != form.pszStart[row.second - 1] ||
+            std::memcmp(line.data() + at, form.pszStart, row.second) != 0)
             continue;
         SInstallerLine candidate = read;
         candidate.form = form.form;

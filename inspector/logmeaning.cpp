@@ -234,6 +234,38 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
+// A row's pattern up to its first "{": each of these characters takes exactly one character of
+// a matching line, so a line shorter than that, or with another character at one of its places,
+// cannot match. Checking two places spares the full match on almost every row a line does not have.
+struct SLiteralStart {
+    size_t length;
+    size_t middle;
+};
+
+const std::vector<SLiteralStart>& LiteralStarts()
+{
+    static const std::vector<SLiteralStart> starts = [] {
+        std::vector<SLiteralStart> built;
+        for (const SLineMeaning& meaning : g_meanings) {
+            const char* brace = std::strchr(meaning.pszPattern, '{');
+            const size_t length = brace ? size_t(brace - meaning.pszPattern) : std::strlen(meaning.pszPattern);
+            built.push_back({length, length / 2});
+        }
+        return built;
+    }();
+    return starts;
+}
+
+bool CannotMatch(const SLineMeaning& meaning, const SLiteralStart& start, const std::string& text)
+{
+    if (start.length == 0)
+        return false;
+    if (text.size() < start.length)
+        return true;
+    return Lower(text[start.length - 1]) != Lower(meaning.pszPattern[start.length - 1]) ||
+           Lower(text[start.middle]) != Lower(meaning.pszPattern[start.middle]);
+}
+
 const char* SourceName(ELineSource source)
 {
     switch (source) {
@@ -258,9 +290,12 @@ const SLineMeaning* FindMeaning(ELineSource source, const std::string& text)
 {
     // Most rows start with a literal that most lines do not: their first character decides.
     const char first = text.empty() ? '\0' : Lower(text[0]);
-    for (const SLineMeaning& meaning : g_meanings) {
+    const std::vector<SLiteralStart>& starts = LiteralStarts();
+    for (size_t row = 0; row < g_meanings.size(); ++row) {
+        const SLineMeaning& meaning = g_meanings[row];
         const char start = meaning.pszPattern[0];
-        if (meaning.source != source || (start != '{' && Lower(start) != first))
+        if (meaning.source != source || (start != '{' && Lower(start) != first) ||
+            CannotMatch(meaning, starts[row], text))
             continue;
         if (Matches(meaning.pszPattern, text.c_str()))
             return &meaning;
