@@ -322,10 +322,15 @@ SInstallerLine ReadInstallerLine(const std::string& line)
         if (line.size() - at < row.second || line[at + row.second - 1] != form.pszStart[row.second - 1] ||
             std::memcmp(line.data() + at, form.pszStart, row.second) != 0)
             continue;
-        SInstallerLine candidate = read;
-        candidate.form = form.form;
-        if (form.parse(line, at + row.second, candidate))
-            return candidate;
+        read.form = form.form;
+        if (form.parse(line, at + row.second, read))
+            return read;
+        // A row whose start fits but whose fields do not: the line is read afresh by the next row.
+        read.form = EForm::None;
+        read.name.clear();
+        read.target.clear();
+        read.text.clear();
+        read.number = -1;
     }
     return read;
 }
