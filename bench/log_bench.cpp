@@ -120,7 +120,7 @@ bool WriteLog(const std::string& path, const std::string& head, const std::funct
 int Read(const char* path)
 {
     inspector::CLogAnalysis analysis;
-    inspector::CLineReader reader([&analysis](const std::string& line) { analysis.Add(line); });
+    inspector::CLineReader reader([&analysis](std::string_view line) { analysis.Add(line); });
     std::string reason;
     if (!inspector::ReadFileInPieces(
             path, [&reader](const uint8_t* data, size_t size) { return reader.Feed(data, size); }, reason))

@@ -1,6 +1,7 @@
 #include "logforms.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -12,14 +13,14 @@ namespace {
 
 // Inline, so that the length of a literal prefix is known where it is compared: most lines are
 // rejected by one or two such comparisons.
-inline bool StartsWith(const std::string& text, size_t at, const char* prefix)
+inline bool StartsWith(std::string_view text, size_t at, const char* prefix)
 {
     const size_t length = std::strlen(prefix);
     return at <= text.size() && text.size() - at >= length && std::memcmp(text.data() + at, prefix, length) == 0;
 }
 
 // Where "KRVL" first occurs in the line, or npos.
-size_t FindModuleMark(const std::string& line)
+size_t FindModuleMark(std::string_view line)
 {
     const char* const begin = line.data();
     const char* const end = begin + line.size();
@@ -34,36 +35,47 @@ size_t FindModuleMark(const std::string& line)
     return std::string::npos;
 }
 
-long Number(const std::string& text, size_t at)
+// The number at `at` as strtol reads it; the line lies in the middle of the piece read, with no
+// terminating NUL, so strtol gets a copy of the number's characters alone.
+long Number(std::string_view text, size_t at)
 {
-    return at < text.size() ? std::strtol(text.c_str() + at, nullptr, 10) : -1;
+    if (at >= text.size())
+        return -1;
+    size_t end = at;
+    while (end < text.size() && std::isspace(static_cast<unsigned char>(text[end])))
+        ++end;
+    if (end < text.size() && (text[end] == '+' || text[end] == '-'))
+        ++end;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+        ++end;
+    return std::strtol(std::string(text.substr(at, end - at)).c_str(), nullptr, 10);
 }
 
 // The text from `at` up to the first of the stop characters (or the end).
-std::string Until(const std::string& text, size_t at, const char* stops)
+std::string Until(std::string_view text, size_t at, const char* stops)
 {
     if (at >= text.size())
         return std::string();
     const size_t end = text.find_first_of(stops, at);
-    return text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    return std::string(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
 }
 
 // "NAME=VALUE" of a script operation's fields, from `at` on.
-std::string OpField(const std::string& body, size_t at, const char* name)
+std::string OpField(std::string_view body, size_t at, const char* name)
 {
     const size_t field = body.find(name, at);
     return field == std::string::npos ? std::string() : Until(body, field + std::strlen(name), ",)");
 }
 
-using Parser = bool (*)(const std::string& body, size_t at, SInstallerLine& line);
+using Parser = bool (*)(std::string_view body, size_t at, SInstallerLine& line);
 
 // "Action start 10:00:00: NAME." and "Action ended 10:00:00: NAME. Return value N."
-bool ActionLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ActionLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const size_t colon = body.find(": ", at);
     if (colon == std::string::npos)
         return false;
-    std::string name = body.substr(colon + 2);
+    std::string name(body.substr(colon + 2));
     if (line.form == EForm::ActionEnded) {
         const size_t value = name.rfind(". Return value ");
         if (value == std::string::npos)
@@ -78,39 +90,39 @@ bool ActionLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "Action 10:00:00: Rollback. Rolling back action:"
-bool RollbackLine(const std::string& body, size_t at, SInstallerLine&)
+bool RollbackLine(std::string_view body, size_t at, SInstallerLine&)
 {
     const size_t colon = body.find(": ", at);
     return colon != std::string::npos && colon - at <= 12 && StartsWith(body, colon + 2, "Rollback.");
 }
 
-bool NameLine(const std::string& body, size_t at, SInstallerLine& line)
+bool NameLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = body.substr(at);
     return !line.name.empty();
 }
 
-bool ScriptHeaderLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ScriptHeaderLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const std::string type = OpField(body, at, "ScriptType=");
     line.number = type.empty() ? -1 : std::strtol(type.c_str(), nullptr, 10);
     return true;
 }
 
-bool SkippedLine(const std::string& body, size_t at, SInstallerLine& line)
+bool SkippedLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, " ");
     return !line.name.empty();
 }
 
-bool ScriptActionStartLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ScriptActionStartLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, ",)");
     return !line.name.empty();
 }
 
 // "Action=NAME,ActionType=N,Source=BinaryData,Target=T,..."
-bool ScriptCustomActionLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ScriptCustomActionLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, ",)");
     const std::string type = OpField(body, at, "ActionType=");
@@ -119,13 +131,13 @@ bool ScriptCustomActionLine(const std::string& body, size_t at, SInstallerLine& 
     return !line.name.empty();
 }
 
-bool AnyLine(const std::string&, size_t, SInstallerLine&)
+bool AnyLine(std::string_view, size_t, SInstallerLine&)
 {
     return true;
 }
 
 // "... DLL: PATH, Entrypoint: T"
-bool InvokingLine(const std::string& body, size_t at, SInstallerLine& line)
+bool InvokingLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const size_t entry = body.find(", Entrypoint: ", at);
     if (entry == std::string::npos)
@@ -136,7 +148,7 @@ bool InvokingLine(const std::string& body, size_t at, SInstallerLine& line)
 
 // "NAME returned actual error code N (note ...)" or "... N but will be translated to success
 // due to continue marking".
-bool ActionErrorLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ActionErrorLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const size_t returned = body.find(" returned actual error code ", at);
     if (returned == std::string::npos)
@@ -149,7 +161,7 @@ bool ActionErrorLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "1722 2: NAME 3: ..." after "Note: 1: "; the errors of a failed script or program action.
-bool NoteLine(const std::string& body, size_t at, SInstallerLine& line)
+bool NoteLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const long error = Number(body, at);
     if ((error < 1720 || error > 1723) || !StartsWith(body, at + 4, " 2: "))
@@ -160,7 +172,7 @@ bool NoteLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "P -- Installation failed." and the like, or "P -- Error NNNN. ..."
-bool ProductLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ProductLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const size_t dash = body.find(" -- ", at);
     if (dash == std::string::npos)
@@ -185,7 +197,7 @@ bool ProductLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "installed the product. Product Name: ... success or error status: N."
-bool InstallerResultLine(const std::string& body, size_t at, SInstallerLine& line)
+bool InstallerResultLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, " ");
     const size_t status = body.find("success or error status: ", at);
@@ -195,7 +207,7 @@ bool InstallerResultLine(const std::string& body, size_t at, SInstallerLine& lin
     return line.name == "installed" || line.name == "removed" || line.name == "reconfigured";
 }
 
-bool NumberLine(const std::string& body, size_t at, SInstallerLine& line)
+bool NumberLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.number = Number(body, at);
     return line.number >= 0;
@@ -203,7 +215,7 @@ bool NumberLine(const std::string& body, size_t at, SInstallerLine& line)
 
 // "Property(S): NAME = VALUE"; only the properties that say what kind of run it is (REINSTALL,
 // REMOVE): a log dumps hundreds of others.
-bool PropertyLine(const std::string& body, size_t at, SInstallerLine& line)
+bool PropertyLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     if (!StartsWith(body, at, "RE"))
         return false;
@@ -216,7 +228,7 @@ bool PropertyLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "NAME property. Its value is 'VALUE'." after "PROPERTY CHANGE: Adding " or "Modifying ".
-bool PropertyChangeLine(const std::string& body, size_t at, SInstallerLine& line)
+bool PropertyChangeLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, " ");
     const size_t value = body.find("Its value is '", at);
@@ -279,7 +291,7 @@ const SFormIndex& Index()
 
 // Where the line's text starts after the blanks and Windows' prefix "MSI (s) (F4:A8)
 // [10:00:00:001]: " (without the time in Windows Installer 2.0's logs).
-size_t TextStart(const std::string& line, char& side)
+size_t TextStart(std::string_view line, char& side)
 {
     size_t start = 0;
     while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
@@ -304,7 +316,7 @@ size_t TextStart(const std::string& line, char& side)
 
 } // namespace
 
-SInstallerLine ReadInstallerLine(const std::string& line)
+SInstallerLine ReadInstallerLine(std::string_view line)
 {
     SInstallerLine read;
     const size_t krvl = FindModuleMark(line);

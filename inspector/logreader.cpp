@@ -42,7 +42,7 @@ bool LooksUtf16(const uint8_t* bytes, size_t size)
 
 } // namespace
 
-CLineReader::CLineReader(std::function<void(const std::string&)> sink) : m_sink(std::move(sink)) {}
+CLineReader::CLineReader(std::function<void(std::string_view)> sink) : m_sink(std::move(sink)) {}
 
 bool CLineReader::Feed(const uint8_t* data, size_t size)
 {
@@ -133,10 +133,14 @@ void CLineReader::DecodeEightBit(const uint8_t* data, size_t size)
     while (size > 0) {
         const char* end = static_cast<const char*>(std::memchr(text, '\n', size));
         const size_t length = end ? size_t(end - text) : size;
-        Append(text, length);
-        if (end == nullptr)
-            return;
-        EndLine();
+        if (end != nullptr && m_line.empty() && !m_lineCut) {
+            HandOut(text, length, false);
+        } else {
+            Append(text, length);
+            if (end == nullptr)
+                return;
+            EndLine();
+        }
         text += length + 1;
         size -= length + 1;
     }
@@ -221,14 +225,24 @@ void CLineReader::Append(const char* text, size_t size)
 
 void CLineReader::EndLine()
 {
-    if (!m_line.empty() && m_line.back() == '\r')
-        m_line.pop_back();
-    if (m_lineCut)
-        ++m_facts.longLines;
-    ++m_facts.lines;
-    m_sink(m_line);
+    HandOut(m_line.data(), m_line.size(), m_lineCut);
     m_line.clear();
     m_lineCut = false;
+}
+
+// One line, cut at MAX_LINE and without the CR of a CR LF line end.
+void CLineReader::HandOut(const char* text, size_t size, bool cut)
+{
+    if (size > MAX_LINE) {
+        size = MAX_LINE;
+        cut = true;
+    }
+    if (size > 0 && text[size - 1] == '\r')
+        --size;
+    if (cut)
+        ++m_facts.longLines;
+    ++m_facts.lines;
+    m_sink(std::string_view(text, size));
 }
 
 } // namespace inspector

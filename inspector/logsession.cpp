@@ -72,7 +72,7 @@ CLogSession::CLogSession(uint64_t firstLineNumber, const std::string& headerLine
 {
 }
 
-void CLogSession::Add(const std::string& raw, const SInstallerLine& line)
+void CLogSession::Add(std::string_view raw, const SInstallerLine& line)
 {
     if (line.side != 0)
         windows = true;
@@ -86,7 +86,7 @@ void CLogSession::Add(const std::string& raw, const SInstallerLine& line)
         break;
     case EForm::ActionEnded:
         if (line.number == 3 && wrapperFailed.empty() && IsOneOf(line.name, WRAPPERS))
-            wrapperFailed = raw.substr(line.at);
+            wrapperFailed = std::string(raw.substr(line.at));
         EndAction(line.name, int(line.number));
         break;
     case EForm::RollbackStart:
@@ -362,11 +362,11 @@ void CLogSession::NoteFailure(const std::string& name, long call)
         firstFailed = {name, call};
 }
 
-void CLogSession::Result(const std::string& raw, const SInstallerLine& line)
+void CLogSession::Result(std::string_view raw, const SInstallerLine& line)
 {
     // The run reports its result once the script and its commit actions are through.
     CloseScriptCall(true);
-    const std::string text = raw.substr(line.at);
+    const std::string text(raw.substr(line.at));
     switch (line.form) {
     case EForm::InstallerResult:
         installerResult = text;
