@@ -384,6 +384,7 @@ TEST(LogFormsTest, EachFormIsReadIntoItsEvent)
          EForm::InstallerResult, "removed", "", 1603},
         {"MSI (c) (68:00) [22:48:50:233]: MainEngineThread is returning 0", EForm::EngineResult, "", "", 0},
         {"MSI (c) (54:BC) [16:28:12:046]: Back from server. Return value: 1603", EForm::BackFromServer, "", "", 1603},
+        {"MSI (c) (54:BC) [16:28:12:046]: Back from server. Return value:  ", EForm::BackFromServer, "", "", 0},
         {"Property(S): REINSTALL = ALL", EForm::Property, "REINSTALL", "", -1},
         {s + "PROPERTY CHANGE: Adding REMOVE property. Its value is 'ALL'.", EForm::Property, "REMOVE", "", -1},
         {"KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE.", EForm::ModuleLine, "",
@@ -393,11 +394,17 @@ TEST(LogFormsTest, EachFormIsReadIntoItsEvent)
         {"MSI (", EForm::None, "", "", -1},
     };
     for (const auto& row : rows) {
-        const inspector::SInstallerLine read = inspector::ReadInstallerLine(row.line);
-        EXPECT_EQ(int(read.form), int(row.form)) << row.line;
-        EXPECT_EQ(read.name, row.name) << row.line;
-        EXPECT_EQ(read.target, row.target) << row.line;
-        EXPECT_EQ(read.number, row.number) << row.line;
+        // Read alone, and where the reader hands it out: in the middle of a piece, the next line's
+        // number right behind it.
+        const std::string piece = row.line + "\n1722 2: x\n";
+        for (const std::string_view line :
+             {std::string_view(row.line), std::string_view(piece).substr(0, row.line.size())}) {
+            const inspector::SInstallerLine read = inspector::ReadInstallerLine(line);
+            EXPECT_EQ(int(read.form), int(row.form)) << row.line;
+            EXPECT_EQ(read.name, row.name) << row.line;
+            EXPECT_EQ(read.target, row.target) << row.line;
+            EXPECT_EQ(read.number, row.number) << row.line;
+        }
     }
 }
 
