@@ -9,6 +9,7 @@ namespace {
 
 // Bounds that keep memory flat whatever a session holds; what is not kept is counted.
 constexpr size_t MAX_CALLS = 200;
+constexpr size_t CALLS_RESERVED = 8;
 constexpr size_t MAX_KEPT_LINES = 1000;
 constexpr size_t MAX_FRAMES = 64;
 constexpr size_t MAX_SIGNS = 20;
@@ -153,6 +154,9 @@ long CLogSession::OpenCall(const std::string& action, const std::string& exportN
         ++callsNotKept;
         return -1;
     }
+    // Room for a run's usual calls at once: growing moves every call held so far.
+    if (calls.empty())
+        calls.reserve(CALLS_RESERVED);
     CCall call;
     call.installerAction = action;
     call.exportName = exportName;
