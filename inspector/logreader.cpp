@@ -154,8 +154,24 @@ void CLineReader::DecodeUtf16(const uint8_t* data, size_t size)
         m_pendingByte = -1;
         i = 1;
     }
-    for (; i + 1 < size; i += 2)
-        TakeUnit(uint32_t(data[i]) | uint32_t(data[i + 1]) << 8);
+    // Most of a log is ASCII: gathered, and appended a run at a time.
+    char run[512];
+    size_t held = 0;
+    for (; i + 1 < size; i += 2) {
+        const uint32_t unit = uint32_t(data[i]) | uint32_t(data[i + 1]) << 8;
+        if (m_highSurrogate == 0 && unit < 0x80 && unit != '\n') {
+            run[held++] = char(unit);
+            if (held == sizeof(run)) {
+                Append(run, held);
+                held = 0;
+            }
+            continue;
+        }
+        Append(run, held);
+        held = 0;
+        TakeUnit(unit);
+    }
+    Append(run, held);
     if (i < size)
         m_pendingByte = data[i];
 }
