@@ -408,6 +408,44 @@ TEST(LogFormsTest, EachFormIsReadIntoItsEvent)
     }
 }
 
+// A line finds the first row of its source that matches it: a specific code before "{hex}",
+// letters in any case, "{text}" as short as the rest allows.
+TEST(LogMeaningsTest, EachLineFindsItsRow)
+{
+    using inspector::ELineSource;
+    const std::string t = "2026-12-04-05-04-25-123 : submca : 0x0A3C : 0x0B10 : ";
+    const struct {
+        ELineSource source;
+        std::string line;
+        const char* pattern; // null: no row
+    } rows[] = {
+        {ELineSource::InstallerLog, "KRVL (Error): Failed to update QSN config: 0x80070002",
+         "KRVL (Error): Failed to update QSN config: 0x80070002"},
+        {ELineSource::InstallerLog, "KRVL (Error): Failed to update QSN config: 0x80070003",
+         "KRVL (Error): Failed to update QSN config: {hex}"},
+        {ELineSource::InstallerLog, "krvl (error): failed to update qsn config: 0x8007007e",
+         "KRVL (Error): Failed to update QSN config: 0x8007007E"},
+        {ELineSource::InstallerLog, "KRVL (Error): Could not find reg key, Error val = 23",
+         "KRVL (Error): Could not find reg key, Error val = {n}"},
+        {ELineSource::InstallerLog, "KRVL (Error): Failed to get long path name",
+         "KRVL (Error): Failed to get long path name"},
+        {ELineSource::InstallerLog, "KRVL (Error): Failed to get long path", "KRVL (Error): {text}"},
+        {ELineSource::InstallerLog, "KRVL: Deferred (Begin): SubmissionEnginePatchRelay", nullptr},
+        {ELineSource::Trace, t + "Error : Could not get file attrib for C:\\a: b: 0x80070002",
+         "{text}Could not get file attrib for {text}: {hex}"},
+        {ELineSource::Trace, t + "Info : fAILED TO GET CFG MGR: SR = 0x1, HR = 0x80004005",
+         "{text}Failed to get cfg mgr: sr = {hex}, hr = {hex}"},
+        {ELineSource::Trace, t + "Warn : foo :  CCCATCH : bar", nullptr},
+        {ELineSource::Trace, t + "Warn : foo : CCCATCH : bar", "{text} : CCCATCH : {text}"},
+        {ELineSource::DebugLog, "CoCreateInstance failed: 0x80040154", "CoCreateInstance failed: 0x80040154"},
+        {ELineSource::DebugLog, "CoCreateInstance failed: 0x80040155", "CoCreateInstance failed: {hex}"},
+    };
+    for (const auto& row : rows) {
+        const inspector::SLineMeaning* meaning = inspector::FindMeaning(row.source, row.line);
+        EXPECT_STREQ(meaning == nullptr ? nullptr : meaning->pszPattern, row.pattern) << row.line;
+    }
+}
+
 // The README's table is the command's table, and every line the README's fault table sends a
 // support engineer to is one the command explains.
 TEST(LogReadmeTest, ReadmeShowsTheCommandsTable)
