@@ -289,6 +289,18 @@ const SFormIndex& Index()
     return index;
 }
 
+// Whether the line has a row's start at `at`. The rows that share a first character mostly differ
+// in their last ones ("Property(S): ", "Property(C): "): those eight are compared first, inline.
+bool HasStart(std::string_view line, size_t at, const char* start, size_t length)
+{
+    if (line.size() - at < length)
+        return false;
+    const char* const text = line.data() + at;
+    if (length >= 8 && std::memcmp(text + length - 8, start + length - 8, 8) != 0)
+        return false;
+    return std::memcmp(text, start, length) == 0;
+}
+
 // Where the line's text starts after the blanks and Windows' prefix "MSI (s) (F4:A8)
 // [10:00:00:001]: " (without the time in Windows Installer 2.0's logs).
 size_t TextStart(std::string_view line, char& side)
@@ -331,8 +343,7 @@ SInstallerLine ReadInstallerLine(std::string_view line)
         return read;
     for (const auto& row : Index().rows[static_cast<unsigned char>(line[at])]) {
         const auto& form = FORMS[row.first];
-        if (line.size() - at < row.second || line[at + row.second - 1] != form.pszStart[row.second - 1] ||
-            std::memcmp(line.data() + at, form.pszStart, row.second) != 0)
+        if (!HasStart(line, at, form.pszStart, row.second))
             continue;
         read.form = form.form;
         if (form.parse(line, at + row.second, read))
