@@ -51,13 +51,17 @@ long Number(std::string_view text, size_t at)
     return std::strtol(std::string(text.substr(at, end - at)).c_str(), nullptr, 10);
 }
 
-// The text from `at` up to the first of the stop characters (or the end).
+// The text from `at` up to the first of the stop characters (or the end); stops holds one or two.
 std::string Until(std::string_view text, size_t at, const char* stops)
 {
     if (at >= text.size())
         return std::string();
-    const size_t end = text.find_first_of(stops, at);
-    return std::string(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    const char first = stops[0];
+    const char second = stops[1] != '\0' ? stops[1] : first;
+    size_t end = at;
+    while (end < text.size() && text[end] != first && text[end] != second)
+        ++end;
+    return std::string(text.substr(at, end - at));
 }
 
 // "NAME=VALUE" of a script operation's fields, from `at` on.
