@@ -120,7 +120,7 @@ bool WriteLog(const std::string& path, const std::string& head, const std::funct
 int Read(const char* path)
 {
     inspector::CLogAnalysis analysis;
-    inspector::CLineReader reader([&analysis](const std::string& line) { analysis.Add(line); });
+    inspector::CLineReader reader([&analysis](std::string_view line) { analysis.Add(line); });
     std::string reason;
     if (!inspector::ReadFileInPieces(
             path, [&reader](const uint8_t* data, size_t size) { return reader.Feed(data, size); }, reason))
@@ -150,7 +150,8 @@ SRun Measure(const char* program, const char* option, const char* argument, cons
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
-        if (quiet && std::freopen("/dev/null", "w", stdout) == nullptr)
+        // Not /dev/null: GNU grep takes output there as -q and stops at the first match.
+        if (quiet && std::freopen("log_bench.out", "w", stdout) == nullptr)
             _exit(127);
         execlp(program, program, option, argument, path.c_str(), static_cast<char*>(nullptr));
         _exit(127);
@@ -158,6 +159,8 @@ SRun Measure(const char* program, const char* option, const char* argument, cons
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
+    if (quiet)
+        std::remove("log_bench.out");
     return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
             Seconds(usage.ru_utime) + Seconds(usage.ru_stime), usage.ru_maxrss};
 }

@@ -18,7 +18,7 @@ namespace {
 std::vector<std::string> ReadLines(const uint8_t* data, size_t size, size_t piece, SReaderFacts& facts)
 {
     std::vector<std::string> lines;
-    CLineReader reader([&lines](const std::string& line) { lines.push_back(line); });
+    CLineReader reader([&lines](std::string_view line) { lines.emplace_back(line); });
     for (size_t at = 0; at < size; at += piece)
         reader.Feed(data + at, size - at < piece ? size - at : piece);
     reader.Finish();

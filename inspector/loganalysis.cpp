@@ -17,13 +17,13 @@ constexpr size_t MAX_DISTINCT = 100;
 // and the last; the others are counted.
 constexpr uint64_t MAX_FIRST_SESSIONS = 8;
 
-bool StartsWith(const std::string& text, const char* prefix, size_t at = 0)
+bool StartsWith(std::string_view text, const char* prefix, size_t at = 0)
 {
     return text.compare(at, std::strlen(prefix), prefix) == 0;
 }
 
 // A trace line starts with its date and time "2026-12-04-05-04-25-123 : " or names the module.
-bool LooksLikeTrace(const std::string& line)
+bool LooksLikeTrace(std::string_view line)
 {
     static const char shape[] = "dddd-dd-dd-dd-dd-dd-ddd : ";
     bool dated = line.size() >= sizeof(shape) - 1;
@@ -71,7 +71,7 @@ CLogAnalysis::CLogAnalysis() : m_session(new CLogSession(1, std::string())) {}
 
 CLogAnalysis::~CLogAnalysis() = default;
 
-void CLogAnalysis::Add(const std::string& line)
+void CLogAnalysis::Add(std::string_view line)
 {
     ++m_lines;
     if (m_kind == ELogKind::Unknown)
@@ -82,7 +82,7 @@ void CLogAnalysis::Add(const std::string& line)
     }
     if (m_kind != ELogKind::InstallerLog && (StartsWith(line, "CoCreateInstance failed: ") ||
                                              StartsWith(line, "RegisterProduct") || StartsWith(line, "SetProperty("))) {
-        AddUpdaterLine(line);
+        AddUpdaterLine(std::string(line));
         return;
     }
     const SInstallerLine read = ReadInstallerLine(line);
@@ -94,10 +94,10 @@ void CLogAnalysis::Add(const std::string& line)
         m_session->Add(line, read);
 }
 
-void CLogAnalysis::DetectKind(const std::string& whole)
+void CLogAnalysis::DetectKind(std::string_view whole)
 {
     // Lines copied into a message or a ticket are often indented.
-    const std::string line = whole.substr(std::min(whole.find_first_not_of(" \t"), whole.size()));
+    const std::string_view line = whole.substr(std::min(whole.find_first_not_of(" \t"), whole.size()));
     if (StartsWith(line, "Log started at "))
         m_kind = ELogKind::DebugLog;
     else if (LooksLikeTrace(line))
@@ -110,17 +110,17 @@ void CLogAnalysis::DetectKind(const std::string& whole)
 // A new session begins; the first one's header only names it. A session that has shown nothing
 // yet is not ended by a start line: Wine's installer writes its start line twice in one run, the
 // second after the top-level action's start.
-void CLogAnalysis::StartSession(const std::string& header)
+void CLogAnalysis::StartSession(std::string_view header)
 {
     const CLogSession& current = *m_session;
     if (current.calls.empty() && current.moduleLines == 0 && current.firstFailed.name.empty() &&
         current.Outcome() == EOutcome::Unknown) {
         if (current.header.empty())
-            m_session.reset(new CLogSession(m_lines, header));
+            m_session.reset(new CLogSession(m_lines, std::string(header)));
         return;
     }
     CloseSession();
-    m_session.reset(new CLogSession(m_lines, header));
+    m_session.reset(new CLogSession(m_lines, std::string(header)));
 }
 
 void CLogAnalysis::CloseSession()
@@ -160,9 +160,11 @@ void CLogAnalysis::AddUpdaterLine(const std::string& line)
         m_session->NoteProblem(Shown(line));
 }
 
-void CLogAnalysis::AddTraceLine(const std::string& line)
+void CLogAnalysis::AddTraceLine(std::string_view text)
 {
     ++m_traceLines;
+    // The table's patterns are matched on text that ends where the line ends.
+    const std::string line(text);
     const size_t error = line.find(" : Error : ");
     const SLineMeaning* meaning = FindMeaning(ELineSource::Trace, line);
     if (error == std::string::npos && meaning == nullptr)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "logmeaning.h"
@@ -23,7 +24,7 @@ public:
     CLogAnalysis();
     ~CLogAnalysis();
 
-    void Add(const std::string& line);
+    void Add(std::string_view line);
     // Closes what the log left open. Call once, after the last line.
     void Finish();
 
@@ -40,11 +41,11 @@ private:
         bool onlyAsLast; // kept only while no later session is closed
     };
 
-    void DetectKind(const std::string& line);
-    void StartSession(const std::string& header);
+    void DetectKind(std::string_view line);
+    void StartSession(std::string_view header);
     void CloseSession();
     void AddUpdaterLine(const std::string& line);
-    void AddTraceLine(const std::string& line);
+    void AddTraceLine(std::string_view line);
     // The session whose verdict is the log's: the first the module failed, else the first with
     // problems, else the last.
     const SKept* Deciding() const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
 #include "text.h"
 
@@ -26,12 +27,12 @@ const struct {
                      {"Rollback", EPhase::Rollback},
                      {"Commit", EPhase::Commit}};
 
-bool StartsWith(const std::string& text, const std::string& prefix)
+bool StartsWith(std::string_view text, std::string_view prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool EndsWith(const std::string& text, const char* suffix)
+bool EndsWith(std::string_view text, const char* suffix)
 {
     const size_t length = std::strlen(suffix);
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
@@ -139,7 +140,8 @@ const SLineMeaning* CCall::AddLine(const std::string& text, bool keep)
     // The driver's lines: "<Phase> (Begin): NAME", "<Phase> (End): NAME", "NAME: (condition is
     // false)", "Failure in NAME, returning ERROR_INSTALL_FAILURE.".
     const size_t colon = text.find(": ");
-    const std::string body = colon == std::string::npos ? std::string() : text.substr(colon + 2);
+    const std::string_view body =
+        colon == std::string::npos ? std::string_view() : std::string_view(text).substr(colon + 2);
     for (const auto& driver : DRIVER_PHASES) {
         const size_t length = std::strlen(driver.pszDriverPhase);
         if (body.compare(0, length, driver.pszDriverPhase) != 0)
@@ -147,19 +149,21 @@ const SLineMeaning* CCall::AddLine(const std::string& text, bool keep)
         if (body.compare(length, 10, " (Begin): ") == 0) {
             if (phase == EPhase::Unknown)
                 phase = driver.phase;
-            begun.Add(body);
-            ran.Add(body.substr(length + 10));
+            begun.Add(std::string(body));
+            ran.Add(std::string(body.substr(length + 10)));
         } else if (body.compare(length, 8, " (End): ") == 0) {
-            begun.Take(std::string(driver.pszDriverPhase) + " (Begin): " + body.substr(length + 8));
+            begun.Take(std::string(driver.pszDriverPhase) + " (Begin): " + std::string(body.substr(length + 8)));
         }
     }
     const char conditionFalse[] = ": (condition is false)";
     if (body.size() > sizeof(conditionFalse) && EndsWith(body, conditionFalse))
-        falseConditions.Add(body.substr(0, body.size() - sizeof(conditionFalse) + 1));
+        falseConditions.Add(std::string(body.substr(0, body.size() - sizeof(conditionFalse) + 1)));
     const char failure[] = "Failure in ";
+    if (!StartsWith(body, failure) || !failedDriverAction.empty())
+        return meaning;
     const size_t returning = body.find(", returning ERROR_INSTALL_FAILURE.");
-    if (StartsWith(body, failure) && returning != std::string::npos && failedDriverAction.empty())
-        failedDriverAction = body.substr(sizeof(failure) - 1, returning - sizeof(failure) + 1);
+    if (returning != std::string::npos)
+        failedDriverAction = std::string(body.substr(sizeof(failure) - 1, returning - sizeof(failure) + 1));
     return meaning;
 }
 

@@ -52,7 +52,7 @@ int RunLog(const SInvocation& invocation, SConsole& console)
 {
     const std::string& path = invocation.operands[0];
     CLogAnalysis analysis;
-    CLineReader reader([&analysis](const std::string& line) { analysis.Add(line); });
+    CLineReader reader([&analysis](std::string_view line) { analysis.Add(line); });
     std::string reason;
     if (!ReadFileInPieces(
             path, [&reader](const uint8_t* data, size_t size) { return reader.Feed(data, size); }, reason))

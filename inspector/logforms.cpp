@@ -1,6 +1,7 @@
 #include "logforms.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -10,41 +11,75 @@ namespace inspector {
 
 namespace {
 
-bool StartsWith(const std::string& text, size_t at, const char* prefix)
+// Inline, so that the length of a literal prefix is known where it is compared: most lines are
+// rejected by one or two such comparisons.
+inline bool StartsWith(std::string_view text, size_t at, const char* prefix)
 {
-    return at <= text.size() && text.compare(at, std::strlen(prefix), prefix) == 0;
+    const size_t length = std::strlen(prefix);
+    return at <= text.size() && text.size() - at >= length && std::memcmp(text.data() + at, prefix, length) == 0;
 }
 
-long Number(const std::string& text, size_t at)
+// Where "KRVL" first occurs in the line, or npos.
+size_t FindModuleMark(std::string_view line)
 {
-    return at < text.size() ? std::strtol(text.c_str() + at, nullptr, 10) : -1;
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
+    for (const char* at = begin; end - at >= 4;) {
+        const char* k = static_cast<const char*>(std::memchr(at, 'K', size_t(end - at - 3)));
+        if (k == nullptr)
+            break;
+        if (std::memcmp(k + 1, "RVL", 3) == 0)
+            return size_t(k - begin);
+        at = k + 1;
+    }
+    return std::string::npos;
 }
 
-// The text from `at` up to the first of the stop characters (or the end).
-std::string Until(const std::string& text, size_t at, const char* stops)
+// The number at `at` as strtol reads it; the line lies in the middle of the piece read, with no
+// terminating NUL, so strtol gets a copy of the number's characters alone.
+long Number(std::string_view text, size_t at)
+{
+    if (at >= text.size())
+        return -1;
+    size_t end = at;
+    while (end < text.size() && std::isspace(static_cast<unsigned char>(text[end])))
+        ++end;
+    if (end < text.size() && (text[end] == '+' || text[end] == '-'))
+        ++end;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+        ++end;
+    return std::strtol(std::string(text.substr(at, end - at)).c_str(), nullptr, 10);
+}
+
+// The text from `at` up to the first of the stop characters (or the end); stops holds one or two.
+std::string Until(std::string_view text, size_t at, const char* stops)
 {
     if (at >= text.size())
         return std::string();
-    const size_t end = text.find_first_of(stops, at);
-    return text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    const char first = stops[0];
+    const char second = stops[1] != '\0' ? stops[1] : first;
+    size_t end = at;
+    while (end < text.size() && text[end] != first && text[end] != second)
+        ++end;
+    return std::string(text.substr(at, end - at));
 }
 
 // "NAME=VALUE" of a script operation's fields, from `at` on.
-std::string OpField(const std::string& body, size_t at, const char* name)
+std::string OpField(std::string_view body, size_t at, const char* name)
 {
     const size_t field = body.find(name, at);
     return field == std::string::npos ? std::string() : Until(body, field + std::strlen(name), ",)");
 }
 
-using Parser = bool (*)(const std::string& body, size_t at, SInstallerLine& line);
+using Parser = bool (*)(std::string_view body, size_t at, SInstallerLine& line);
 
 // "Action start 10:00:00: NAME." and "Action ended 10:00:00: NAME. Return value N."
-bool ActionLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ActionLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const size_t colon = body.find(": ", at);
     if (colon == std::string::npos)
         return false;
-    std::string name = body.substr(colon + 2);
+    std::string name(body.substr(colon + 2));
     if (line.form == EForm::ActionEnded) {
         const size_t value = name.rfind(". Return value ");
         if (value == std::string::npos)
@@ -59,39 +94,39 @@ bool ActionLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "Action 10:00:00: Rollback. Rolling back action:"
-bool RollbackLine(const std::string& body, size_t at, SInstallerLine&)
+bool RollbackLine(std::string_view body, size_t at, SInstallerLine&)
 {
     const size_t colon = body.find(": ", at);
     return colon != std::string::npos && colon - at <= 12 && StartsWith(body, colon + 2, "Rollback.");
 }
 
-bool NameLine(const std::string& body, size_t at, SInstallerLine& line)
+bool NameLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = body.substr(at);
     return !line.name.empty();
 }
 
-bool ScriptHeaderLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ScriptHeaderLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const std::string type = OpField(body, at, "ScriptType=");
     line.number = type.empty() ? -1 : std::strtol(type.c_str(), nullptr, 10);
     return true;
 }
 
-bool SkippedLine(const std::string& body, size_t at, SInstallerLine& line)
+bool SkippedLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, " ");
     return !line.name.empty();
 }
 
-bool ScriptActionStartLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ScriptActionStartLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, ",)");
     return !line.name.empty();
 }
 
 // "Action=NAME,ActionType=N,Source=BinaryData,Target=T,..."
-bool ScriptCustomActionLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ScriptCustomActionLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, ",)");
     const std::string type = OpField(body, at, "ActionType=");
@@ -100,13 +135,13 @@ bool ScriptCustomActionLine(const std::string& body, size_t at, SInstallerLine& 
     return !line.name.empty();
 }
 
-bool AnyLine(const std::string&, size_t, SInstallerLine&)
+bool AnyLine(std::string_view, size_t, SInstallerLine&)
 {
     return true;
 }
 
 // "... DLL: PATH, Entrypoint: T"
-bool InvokingLine(const std::string& body, size_t at, SInstallerLine& line)
+bool InvokingLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const size_t entry = body.find(", Entrypoint: ", at);
     if (entry == std::string::npos)
@@ -117,7 +152,7 @@ bool InvokingLine(const std::string& body, size_t at, SInstallerLine& line)
 
 // "NAME returned actual error code N (note ...)" or "... N but will be translated to success
 // due to continue marking".
-bool ActionErrorLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ActionErrorLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const size_t returned = body.find(" returned actual error code ", at);
     if (returned == std::string::npos)
@@ -130,7 +165,7 @@ bool ActionErrorLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "1722 2: NAME 3: ..." after "Note: 1: "; the errors of a failed script or program action.
-bool NoteLine(const std::string& body, size_t at, SInstallerLine& line)
+bool NoteLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const long error = Number(body, at);
     if ((error < 1720 || error > 1723) || !StartsWith(body, at + 4, " 2: "))
@@ -141,7 +176,7 @@ bool NoteLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "P -- Installation failed." and the like, or "P -- Error NNNN. ..."
-bool ProductLine(const std::string& body, size_t at, SInstallerLine& line)
+bool ProductLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const size_t dash = body.find(" -- ", at);
     if (dash == std::string::npos)
@@ -166,7 +201,7 @@ bool ProductLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "installed the product. Product Name: ... success or error status: N."
-bool InstallerResultLine(const std::string& body, size_t at, SInstallerLine& line)
+bool InstallerResultLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, " ");
     const size_t status = body.find("success or error status: ", at);
@@ -176,7 +211,7 @@ bool InstallerResultLine(const std::string& body, size_t at, SInstallerLine& lin
     return line.name == "installed" || line.name == "removed" || line.name == "reconfigured";
 }
 
-bool NumberLine(const std::string& body, size_t at, SInstallerLine& line)
+bool NumberLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.number = Number(body, at);
     return line.number >= 0;
@@ -184,7 +219,7 @@ bool NumberLine(const std::string& body, size_t at, SInstallerLine& line)
 
 // "Property(S): NAME = VALUE"; only the properties that say what kind of run it is (REINSTALL,
 // REMOVE): a log dumps hundreds of others.
-bool PropertyLine(const std::string& body, size_t at, SInstallerLine& line)
+bool PropertyLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     if (!StartsWith(body, at, "RE"))
         return false;
@@ -197,7 +232,7 @@ bool PropertyLine(const std::string& body, size_t at, SInstallerLine& line)
 }
 
 // "NAME property. Its value is 'VALUE'." after "PROPERTY CHANGE: Adding " or "Modifying ".
-bool PropertyChangeLine(const std::string& body, size_t at, SInstallerLine& line)
+bool PropertyChangeLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, " ");
     const size_t value = body.find("Its value is '", at);
@@ -258,11 +293,25 @@ const SFormIndex& Index()
     return index;
 }
 
+// Whether the line has a row's start at `at`. The rows that share a first character mostly differ
+// in their last ones ("Property(S): ", "Property(C): "): those eight are compared first, inline.
+bool HasStart(std::string_view line, size_t at, const char* start, size_t length)
+{
+    if (line.size() - at < length)
+        return false;
+    const char* const text = line.data() + at;
+    if (length >= 8 && std::memcmp(text + length - 8, start + length - 8, 8) != 0)
+        return false;
+    return std::memcmp(text, start, length) == 0;
+}
+
 // Where the line's text starts after the blanks and Windows' prefix "MSI (s) (F4:A8)
 // [10:00:00:001]: " (without the time in Windows Installer 2.0's logs).
-size_t TextStart(const std::string& line, char& side)
+size_t TextStart(std::string_view line, char& side)
 {
-    const size_t start = std::min(line.find_first_not_of(" \t"), line.size());
+    size_t start = 0;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
+        ++start;
     if (!StartsWith(line, start, "MSI (") || !StartsWith(line, start + 6, ") ("))
         return start;
     const size_t threads = line.find(')', start + 9);
@@ -283,10 +332,10 @@ size_t TextStart(const std::string& line, char& side)
 
 } // namespace
 
-SInstallerLine ReadInstallerLine(const std::string& line)
+SInstallerLine ReadInstallerLine(std::string_view line)
 {
     SInstallerLine read;
-    const size_t krvl = line.find("KRVL");
+    const size_t krvl = FindModuleMark(line);
     if (krvl != std::string::npos && (StartsWith(line, krvl, "KRVL: ") || StartsWith(line, krvl, "KRVL (Error): "))) {
         read.form = EForm::ModuleLine;
         read.text = line.substr(krvl);
@@ -298,12 +347,17 @@ SInstallerLine ReadInstallerLine(const std::string& line)
         return read;
     for (const auto& row : Index().rows[static_cast<unsigned char>(line[at])]) {
         const auto& form = FORMS[row.first];
-        if (line.size() - at < row.second || line.compare(at, row.second, form.pszStart) != 0)
+        if (!HasStart(line, at, form.pszStart, row.second))
             continue;
-        SInstallerLine candidate = read;
-        candidate.form = form.form;
-        if (form.parse(line, at + row.second, candidate))
-            return candidate;
+        read.form = form.form;
+        if (form.parse(line, at + row.second, read))
+            return read;
+        // A row whose start fits but whose fields do not: the line is read afresh by the next row.
+        read.form = EForm::None;
+        read.name.clear();
+        read.target.clear();
+        read.text.clear();
+        read.number = -1;
     }
     return read;
 }

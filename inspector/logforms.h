@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace inspector {
 
@@ -51,7 +52,7 @@ struct SInstallerLine {
 
 // What one line of a verbose installer log is, indented or not. Costs a few comparisons at the
 // line's start and one scan for "KRVL".
-SInstallerLine ReadInstallerLine(const std::string& line);
+SInstallerLine ReadInstallerLine(std::string_view line);
 
 // The installer's action types: the bits that queue a script action for the rollback or the
 // commit instead of running it.

@@ -42,7 +42,7 @@ bool LooksUtf16(const uint8_t* bytes, size_t size)
 
 } // namespace
 
-CLineReader::CLineReader(std::function<void(const std::string&)> sink) : m_sink(std::move(sink)) {}
+CLineReader::CLineReader(std::function<void(std::string_view)> sink) : m_sink(std::move(sink)) {}
 
 bool CLineReader::Feed(const uint8_t* data, size_t size)
 {
@@ -133,10 +133,14 @@ void CLineReader::DecodeEightBit(const uint8_t* data, size_t size)
     while (size > 0) {
         const char* end = static_cast<const char*>(std::memchr(text, '\n', size));
         const size_t length = end ? size_t(end - text) : size;
-        Append(text, length);
-        if (end == nullptr)
-            return;
-        EndLine();
+        if (end != nullptr && m_line.empty() && !m_lineCut) {
+            HandOut(text, length, false);
+        } else {
+            Append(text, length);
+            if (end == nullptr)
+                return;
+            EndLine();
+        }
         text += length + 1;
         size -= length + 1;
     }
@@ -150,8 +154,24 @@ void CLineReader::DecodeUtf16(const uint8_t* data, size_t size)
         m_pendingByte = -1;
         i = 1;
     }
-    for (; i + 1 < size; i += 2)
-        TakeUnit(uint32_t(data[i]) | uint32_t(data[i + 1]) << 8);
+    // Most of a log is ASCII: gathered, and appended a run at a time.
+    char run[512];
+    size_t held = 0;
+    for (; i + 1 < size; i += 2) {
+        const uint32_t unit = uint32_t(data[i]) | uint32_t(data[i + 1]) << 8;
+        if (m_highSurrogate == 0 && unit < 0x80 && unit != '\n') {
+            run[held++] = char(unit);
+            if (held == sizeof(run)) {
+                Append(run, held);
+                held = 0;
+            }
+            continue;
+        }
+        Append(run, held);
+        held = 0;
+        TakeUnit(unit);
+    }
+    Append(run, held);
     if (i < size)
         m_pendingByte = data[i];
 }
@@ -221,14 +241,24 @@ void CLineReader::Append(const char* text, size_t size)
 
 void CLineReader::EndLine()
 {
-    if (!m_line.empty() && m_line.back() == '\r')
-        m_line.pop_back();
-    if (m_lineCut)
-        ++m_facts.longLines;
-    ++m_facts.lines;
-    m_sink(m_line);
+    HandOut(m_line.data(), m_line.size(), m_lineCut);
     m_line.clear();
     m_lineCut = false;
+}
+
+// One line, cut at MAX_LINE and without the CR of a CR LF line end.
+void CLineReader::HandOut(const char* text, size_t size, bool cut)
+{
+    if (size > MAX_LINE) {
+        size = MAX_LINE;
+        cut = true;
+    }
+    if (size > 0 && text[size - 1] == '\r')
+        --size;
+    if (cut)
+        ++m_facts.longLines;
+    ++m_facts.lines;
+    m_sink(std::string_view(text, size));
 }
 
 } // namespace inspector

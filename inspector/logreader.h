@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace inspector {
 
@@ -34,8 +35,9 @@ public:
     static constexpr size_t MAX_LINE = 64 * 1024;
 
     // The sink gets each line without its line end (LF or CR LF): 8-bit text byte for byte,
-    // UTF-16 text as UTF-8 (an unpaired surrogate as U+FFFD).
-    explicit CLineReader(std::function<void(const std::string&)> sink);
+    // UTF-16 text as UTF-8 (an unpaired surrogate as U+FFFD). The line is valid during the call
+    // only: a line of 8-bit text that lies whole in one piece is handed out where it lies.
+    explicit CLineReader(std::function<void(std::string_view)> sink);
 
     // Returns false once the text turned out to be binary; later pieces are ignored.
     bool Feed(const uint8_t* data, size_t size);
@@ -53,8 +55,9 @@ private:
     void AppendCodePoint(uint32_t unit);
     void Append(const char* text, size_t size);
     void EndLine();
+    void HandOut(const char* text, size_t size, bool cut);
 
-    std::function<void(const std::string&)> m_sink;
+    std::function<void(std::string_view)> m_sink;
     SReaderFacts m_facts;
     std::string m_head; // the first bytes, until the form is decided
     std::string m_line;

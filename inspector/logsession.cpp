@@ -9,6 +9,7 @@ namespace {
 
 // Bounds that keep memory flat whatever a session holds; what is not kept is counted.
 constexpr size_t MAX_CALLS = 200;
+constexpr size_t CALLS_RESERVED = 8;
 constexpr size_t MAX_KEPT_LINES = 1000;
 constexpr size_t MAX_FRAMES = 64;
 constexpr size_t MAX_SIGNS = 20;
@@ -72,7 +73,7 @@ CLogSession::CLogSession(uint64_t firstLineNumber, const std::string& headerLine
 {
 }
 
-void CLogSession::Add(const std::string& raw, const SInstallerLine& line)
+void CLogSession::Add(std::string_view raw, const SInstallerLine& line)
 {
     if (line.side != 0)
         windows = true;
@@ -86,7 +87,7 @@ void CLogSession::Add(const std::string& raw, const SInstallerLine& line)
         break;
     case EForm::ActionEnded:
         if (line.number == 3 && wrapperFailed.empty() && IsOneOf(line.name, WRAPPERS))
-            wrapperFailed = raw.substr(line.at);
+            wrapperFailed = std::string(raw.substr(line.at));
         EndAction(line.name, int(line.number));
         break;
     case EForm::RollbackStart:
@@ -153,6 +154,9 @@ long CLogSession::OpenCall(const std::string& action, const std::string& exportN
         ++callsNotKept;
         return -1;
     }
+    // Room for a run's usual calls at once: growing moves every call held so far.
+    if (calls.empty())
+        calls.reserve(CALLS_RESERVED);
     CCall call;
     call.installerAction = action;
     call.exportName = exportName;
@@ -362,11 +366,11 @@ void CLogSession::NoteFailure(const std::string& name, long call)
         firstFailed = {name, call};
 }
 
-void CLogSession::Result(const std::string& raw, const SInstallerLine& line)
+void CLogSession::Result(std::string_view raw, const SInstallerLine& line)
 {
     // The run reports its result once the script and its commit actions are through.
     CloseScriptCall(true);
-    const std::string text = raw.substr(line.at);
+    const std::string text(raw.substr(line.at));
     switch (line.form) {
     case EForm::InstallerResult:
         installerResult = text;

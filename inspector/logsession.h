@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "logcalls.h"
@@ -21,7 +22,7 @@ public:
     CLogSession(uint64_t firstLine, const std::string& header);
 
     // A line of a verbose installer log, read by ReadInstallerLine.
-    void Add(const std::string& raw, const SInstallerLine& line);
+    void Add(std::string_view raw, const SInstallerLine& line);
     // A module line outside any session's form (the install debug log, the trace).
     void AddModuleLine(const std::string& text);
     // Closes what the log left open. Call once, after the session's last line.
@@ -90,7 +91,7 @@ private:
     void ActionError(const SInstallerLine& line);
     void ModuleLine(const std::string& text);
     void NoteFailure(const std::string& name, long call);
-    void Result(const std::string& raw, const SInstallerLine& line);
+    void Result(std::string_view raw, const SInstallerLine& line);
     long OpenCall(const std::string& action, const std::string& exportName, EPhase phase);
     long CallOf(const std::string& action) const;
     void CloseScriptCall(bool wentOn);

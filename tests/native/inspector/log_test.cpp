@@ -384,6 +384,7 @@ TEST(LogFormsTest, EachFormIsReadIntoItsEvent)
          EForm::InstallerResult, "removed", "", 1603},
         {"MSI (c) (68:00) [22:48:50:233]: MainEngineThread is returning 0", EForm::EngineResult, "", "", 0},
         {"MSI (c) (54:BC) [16:28:12:046]: Back from server. Return value: 1603", EForm::BackFromServer, "", "", 1603},
+        {"MSI (c) (54:BC) [16:28:12:046]: Back from server. Return value:  ", EForm::BackFromServer, "", "", 0},
         {"Property(S): REINSTALL = ALL", EForm::Property, "REINSTALL", "", -1},
         {s + "PROPERTY CHANGE: Adding REMOVE property. Its value is 'ALL'.", EForm::Property, "REMOVE", "", -1},
         {"KRVL (Error): Failure in SubmissionEnginePatchRelay, returning ERROR_INSTALL_FAILURE.", EForm::ModuleLine, "",
@@ -393,11 +394,55 @@ TEST(LogFormsTest, EachFormIsReadIntoItsEvent)
         {"MSI (", EForm::None, "", "", -1},
     };
     for (const auto& row : rows) {
-        const inspector::SInstallerLine read = inspector::ReadInstallerLine(row.line);
-        EXPECT_EQ(int(read.form), int(row.form)) << row.line;
-        EXPECT_EQ(read.name, row.name) << row.line;
-        EXPECT_EQ(read.target, row.target) << row.line;
-        EXPECT_EQ(read.number, row.number) << row.line;
+        // Read alone, and where the reader hands it out: in the middle of a piece, the next line's
+        // number right behind it.
+        const std::string piece = row.line + "\n1722 2: x\n";
+        for (const std::string_view line :
+             {std::string_view(row.line), std::string_view(piece).substr(0, row.line.size())}) {
+            const inspector::SInstallerLine read = inspector::ReadInstallerLine(line);
+            EXPECT_EQ(int(read.form), int(row.form)) << row.line;
+            EXPECT_EQ(read.name, row.name) << row.line;
+            EXPECT_EQ(read.target, row.target) << row.line;
+            EXPECT_EQ(read.number, row.number) << row.line;
+        }
+    }
+}
+
+// A line finds the first row of its source that matches it: a specific code before "{hex}",
+// letters in any case, "{text}" as short as the rest allows.
+TEST(LogMeaningsTest, EachLineFindsItsRow)
+{
+    using inspector::ELineSource;
+    const std::string t = "2026-12-04-05-04-25-123 : submca : 0x0A3C : 0x0B10 : ";
+    const struct {
+        ELineSource source;
+        std::string line;
+        const char* pattern; // null: no row
+    } rows[] = {
+        {ELineSource::InstallerLog, "KRVL (Error): Failed to update QSN config: 0x80070002",
+         "KRVL (Error): Failed to update QSN config: 0x80070002"},
+        {ELineSource::InstallerLog, "KRVL (Error): Failed to update QSN config: 0x80070003",
+         "KRVL (Error): Failed to update QSN config: {hex}"},
+        {ELineSource::InstallerLog, "krvl (error): failed to update qsn config: 0x8007007e",
+         "KRVL (Error): Failed to update QSN config: 0x8007007E"},
+        {ELineSource::InstallerLog, "KRVL (Error): Could not find reg key, Error val = 23",
+         "KRVL (Error): Could not find reg key, Error val = {n}"},
+        {ELineSource::InstallerLog, "KRVL (Error): Failed to get long path name",
+         "KRVL (Error): Failed to get long path name"},
+        {ELineSource::InstallerLog, "KRVL (Error): Failed to get long path", "KRVL (Error): {text}"},
+        {ELineSource::InstallerLog, "KRVL: Deferred (Begin): SubmissionEnginePatchRelay", nullptr},
+        {ELineSource::Trace, t + "Error : Could not get file attrib for C:\\a: b: 0x80070002",
+         "{text}Could not get file attrib for {text}: {hex}"},
+        {ELineSource::Trace, t + "Info : fAILED TO GET CFG MGR: SR = 0x1, HR = 0x80004005",
+         "{text}Failed to get cfg mgr: sr = {hex}, hr = {hex}"},
+        {ELineSource::Trace, t + "Warn : foo :  CCCATCH : bar", nullptr},
+        {ELineSource::Trace, t + "Warn : foo : CCCATCH : bar", "{text} : CCCATCH : {text}"},
+        {ELineSource::DebugLog, "CoCreateInstance failed: 0x80040154", "CoCreateInstance failed: 0x80040154"},
+        {ELineSource::DebugLog, "CoCreateInstance failed: 0x80040155", "CoCreateInstance failed: {hex}"},
+    };
+    for (const auto& row : rows) {
+        const inspector::SLineMeaning* meaning = inspector::FindMeaning(row.source, row.line);
+        EXPECT_STREQ(meaning == nullptr ? nullptr : meaning->pszPattern, row.pattern) << row.line;
     }
 }
 
