@@ -17,11 +17,6 @@ constexpr size_t MAX_DISTINCT = 100;
 // and the last; the others are counted.
 constexpr uint64_t MAX_FIRST_SESSIONS = 8;
 
-bool StartsWith(std::string_view text, const char* prefix, size_t at = 0)
-{
-    return text.compare(at, std::strlen(prefix), prefix) == 0;
-}
-
 // A trace line starts with its date and time "2026-12-04-05-04-25-123 : " or names the module.
 bool LooksLikeTrace(std::string_view line)
 {

@@ -27,11 +27,6 @@ const struct {
                      {"Rollback", EPhase::Rollback},
                      {"Commit", EPhase::Commit}};
 
-bool StartsWith(std::string_view text, std::string_view prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool EndsWith(std::string_view text, const char* suffix)
 {
     const size_t length = std::strlen(suffix);

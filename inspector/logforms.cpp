@@ -7,17 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "text.h"
+
 namespace inspector {
 
 namespace {
-
-// Inline, so that the length of a literal prefix is known where it is compared: most lines are
-// rejected by one or two such comparisons.
-inline bool StartsWith(std::string_view text, size_t at, const char* prefix)
-{
-    const size_t length = std::strlen(prefix);
-    return at <= text.size() && text.size() - at >= length && std::memcmp(text.data() + at, prefix, length) == 0;
-}
 
 // Where "KRVL" first occurs in the line, or npos.
 size_t FindModuleMark(std::string_view line)
@@ -97,7 +91,7 @@ bool ActionLine(std::string_view body, size_t at, SInstallerLine& line)
 bool RollbackLine(std::string_view body, size_t at, SInstallerLine&)
 {
     const size_t colon = body.find(": ", at);
-    return colon != std::string::npos && colon - at <= 12 && StartsWith(body, colon + 2, "Rollback.");
+    return colon != std::string::npos && colon - at <= 12 && StartsWith(body, "Rollback.", colon + 2);
 }
 
 bool NameLine(std::string_view body, size_t at, SInstallerLine& line)
@@ -168,7 +162,7 @@ bool ActionErrorLine(std::string_view body, size_t at, SInstallerLine& line)
 bool NoteLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     const long error = Number(body, at);
-    if ((error < 1720 || error > 1723) || !StartsWith(body, at + 4, " 2: "))
+    if ((error < 1720 || error > 1723) || !StartsWith(body, " 2: ", at + 4))
         return false;
     line.number = error;
     line.name = Until(body, at + 8, " ");
@@ -182,13 +176,13 @@ bool ProductLine(std::string_view body, size_t at, SInstallerLine& line)
     if (dash == std::string::npos)
         return false;
     const size_t what = dash + 4;
-    if (StartsWith(body, what, "Error ") || StartsWith(body, what, "Warning ")) {
+    if (StartsWith(body, "Error ", what) || StartsWith(body, "Warning ", what)) {
         line.form = EForm::ProductError;
         line.number = Number(body, what + 6);
         return true;
     }
     for (const char* kind : {"Installation", "Removal", "Configuration"}) {
-        if (!StartsWith(body, what, kind))
+        if (!StartsWith(body, kind, what))
             continue;
         line.name = kind;
         const bool completed = body.find("completed successfully", what) != std::string::npos;
@@ -205,7 +199,7 @@ bool InstallerResultLine(std::string_view body, size_t at, SInstallerLine& line)
 {
     line.name = Until(body, at, " ");
     const size_t status = body.find("success or error status: ", at);
-    if (status == std::string::npos || !StartsWith(body, at + line.name.size(), " the product"))
+    if (status == std::string::npos || !StartsWith(body, " the product", at + line.name.size()))
         return false;
     line.number = Number(body, status + 25);
     return line.name == "installed" || line.name == "removed" || line.name == "reconfigured";
@@ -221,7 +215,7 @@ bool NumberLine(std::string_view body, size_t at, SInstallerLine& line)
 // REMOVE): a log dumps hundreds of others.
 bool PropertyLine(std::string_view body, size_t at, SInstallerLine& line)
 {
-    if (!StartsWith(body, at, "RE"))
+    if (!StartsWith(body, "RE", at))
         return false;
     const size_t equals = body.find(" = ", at);
     if (equals == std::string::npos)
@@ -312,19 +306,19 @@ size_t TextStart(std::string_view line, char& side)
     size_t start = 0;
     while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
         ++start;
-    if (!StartsWith(line, start, "MSI (") || !StartsWith(line, start + 6, ") ("))
+    if (!StartsWith(line, "MSI (", start) || !StartsWith(line, ") (", start + 6))
         return start;
     const size_t threads = line.find(')', start + 9);
     if (threads == std::string::npos || threads > start + 24)
         return start;
     size_t end = threads + 1;
-    if (StartsWith(line, end, " [")) {
+    if (StartsWith(line, " [", end)) {
         end = line.find(']', end);
         if (end == std::string::npos || end > start + 64)
             return start;
         ++end;
     }
-    if (!StartsWith(line, end, ": "))
+    if (!StartsWith(line, ": ", end))
         return start;
     side = line[start + 5];
     return end + 2;
@@ -336,7 +330,7 @@ SInstallerLine ReadInstallerLine(std::string_view line)
 {
     SInstallerLine read;
     const size_t krvl = FindModuleMark(line);
-    if (krvl != std::string::npos && (StartsWith(line, krvl, "KRVL: ") || StartsWith(line, krvl, "KRVL (Error): "))) {
+    if (krvl != std::string::npos && (StartsWith(line, "KRVL: ", krvl) || StartsWith(line, "KRVL (Error): ", krvl))) {
         read.form = EForm::ModuleLine;
         read.text = line.substr(krvl);
         return read;

@@ -4,10 +4,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace inspector {
+
+// Whether text holds prefix at position at (false when at lies past its end). Inline, so that the
+// length of a literal prefix is known where it is compared: the log reader rejects most lines by
+// one or two such comparisons.
+inline bool StartsWith(std::string_view text, std::string_view prefix, size_t at = 0)
+{
+    return at <= text.size() && text.size() - at >= prefix.size() &&
+           std::memcmp(text.data() + at, prefix.data(), prefix.size()) == 0;
+}
 
 // Printable ASCII as it is, so that Windows paths read naturally; every other byte, line ends
 // and tabs included, as \xNN. A value is shown between double quotes at the end of its line, so
