@@ -44,11 +44,6 @@ struct SRecord {
     uint32_t probability = 0, dailyLimit = 0, retryLimitDays = 0, retrySeconds = 0;
 };
 
-std::string Quoted(const std::string& text)
-{
-    return "\"" + Escape(reinterpret_cast<const uint8_t*>(text.data()), text.size()) + "\"";
-}
-
 // The reader has checked the text as UTF-8, so every sequence here is well formed.
 std::u16string ToUtf16(const std::string& text)
 {

@@ -25,11 +25,6 @@ size_t ParseNumber(const std::string& text, size_t start, uint32_t& number)
     return end - start;
 }
 
-std::string Quoted(const std::string& text)
-{
-    return "\"" + Escape(reinterpret_cast<const uint8_t*>(text.data()), text.size()) + "\"";
-}
-
 std::string ExplainInstall(const SRecordFacts& record)
 {
     if (record.type != RECORD_TYPE_DWORD)

@@ -51,6 +51,11 @@ std::string Escape(const std::string& text)
     return Escape(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
+std::string Quoted(const std::string& text)
+{
+    return "\"" + Escape(text) + "\"";
+}
+
 size_t DecodeUtf8(const uint8_t* data, size_t size, uint32_t& c)
 {
     const uint8_t first = data[0];

@@ -25,6 +25,8 @@ inline bool StartsWith(std::string_view text, std::string_view prefix, size_t at
 // quotes inside it need no escape.
 std::string Escape(const uint8_t* data, size_t size);
 std::string Escape(const std::string& text);
+// Escape(text) between double quotes, as a value is shown inside a sentence.
+std::string Quoted(const std::string& text);
 
 // One UTF-8 sequence at data: its length, with the character in c; 0 when it is cut short,
 // malformed, overlong, a surrogate or beyond U+10FFFF.
